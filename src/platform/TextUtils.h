@@ -1,0 +1,22 @@
+#pragma once
+// Byte-string helpers. Text is 8-bit throughout; blanks are the bytes 0-32 taken as unsigned, and
+// case folding is ASCII-only so that no result depends on the process locale.
+#include <string>
+#include <string_view>
+
+namespace zel {
+
+inline bool IsBlank(char c) noexcept { return static_cast<unsigned char>(c) <= 32; }
+
+inline char UpperAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string Trim(std::string_view s);
+std::string UpperCase(std::string_view s);
+bool SameText(std::string_view a, std::string_view b) noexcept;
+bool StartsText(std::string_view prefix, std::string_view s) noexcept;
+
+// Replaces every occurrence of `from` by `to`, scanning left to right without rescanning what was
+// inserted (the runtime's replace-all).
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+
+}  // namespace zel

@@ -1,0 +1,507 @@
+#include "xml/ECXMLParser.h"
+
+#include <memory>
+#include <utility>
+
+#include "platform/Exceptions.h"
+#include "platform/TextUtils.h"
+
+namespace zel {
+
+namespace {
+
+[[noreturn]] void IndexError(int index) {
+    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+bool HasNonBlank(std::string_view s) noexcept {
+    for (char c : s)
+        if (!IsBlank(c)) return true;
+    return false;
+}
+
+void Pad(std::string& out, int n) {
+    if (n > 0) out.append(static_cast<size_t>(n), ' ');
+}
+
+}  // namespace
+
+// ---- escapes -------------------------------------------------------------------------------
+
+std::string EscapeText(std::string_view s) {
+    std::string r;
+    r.reserve(s.size() + s.size() / 8);
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        switch (c) {
+            case '&': r += "&amp;"; break;
+            case '<': r += "&lt;"; break;
+            case '>': r += "&gt;"; break;
+            case '"': r += "&quot;"; break;
+            case '\r':
+                if (i + 1 < s.size() && s[i + 1] == '\n') {
+                    r += "&br&";
+                    ++i;
+                } else {
+                    r += "&cr&";
+                }
+                break;
+            case '\n': r += "&lf&"; break;
+            default: r += c;
+        }
+    }
+    return r;
+}
+
+std::string UnescapeText(std::string_view s) {
+    // The replacements run one after the other, each over the result of the one before, so that
+    // ambiguous sequences decode exactly as the writer of the escape table intended.
+    static const std::pair<std::string_view, std::string_view> steps[] = {
+        {"&lf&", "\n"}, {"&cr&", "\r"}, {"&br&", "\r\n"}, {"&lt;", "<"},
+        {"&gt;", ">"},  {"&quot;", "\""}, {"&amp;", "&"},
+    };
+    std::string r(s);
+    if (r.find('&') == std::string::npos) return r;
+    for (const auto& [from, to] : steps)
+        if (r.find(from) != std::string::npos) r = ReplaceAll(r, from, to);
+    return r;
+}
+
+std::string ExtractTagName(std::string_view tagString) {
+    if (tagString.empty()) return {};
+    std::string_view rest = tagString.substr(1);
+    size_t end = rest.find(' ');
+    if (end == std::string_view::npos) end = rest.find('/');
+    if (end == std::string_view::npos) end = rest.empty() ? 0 : rest.size() - 1;
+    return std::string(rest.substr(0, end));
+}
+
+void ExtractParams(std::string_view tagString, TStringList& params) {
+    params.Clear();
+    size_t space = tagString.find(' ');
+    if (space == std::string_view::npos) return;
+    // A tag without '>' is taken to its end.
+    size_t q = tagString.find('>');
+    if (q == std::string_view::npos) q = tagString.size();
+    if (q >= 1 && tagString[q - 1] == '/') --q;
+    std::string a;
+    if (q > space + 1) {
+        std::string_view inner = tagString.substr(space + 1, q - space - 1);
+        a.reserve(inner.size() + 8);
+        bool quoted = false;
+        for (char c : inner) {
+            if (c == '"') quoted = !quoted;
+            if (c == ' ' && !quoted)
+                a += "\r\n";
+            else
+                a += c;
+        }
+    }
+    params.SetText(a);
+    // Each pass works on the names the lines had before it, so a pass that removes a line (an
+    // attribute with nothing after '=', or a bare name) neither skips nor overruns the others.
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(params.Count()));
+    for (int i = 0; i < params.Count(); ++i) names.push_back(params.Name(i));
+    for (const std::string& n : names) {
+        std::string v = params.Value(n);
+        if (v.size() > 2) {
+            if (v.front() == '"') v.erase(0, 1);
+            if (v.back() == '"') v.pop_back();
+        }
+        params.SetValue(n, UnescapeText(v));
+    }
+}
+
+// ---- TXMLItem ------------------------------------------------------------------------------
+
+TXMLItem::~TXMLItem() {
+    FNotify = false;
+    DestroySubItems();
+}
+
+void TXMLItem::DestroySubItems() noexcept {
+    // Iterative and linear: no recursion however deep the tree, no erasing from the front.
+    std::vector<TXMLItem*> work;
+    work.swap(FSubItems);
+    while (!work.empty()) {
+        TXMLItem* item = work.back();
+        work.pop_back();
+        work.insert(work.end(), item->FSubItems.begin(), item->FSubItems.end());
+        item->FSubItems.clear();
+        item->FNotify = false;
+        delete item;
+    }
+}
+
+void TXMLItem::SetName(std::string name) {
+    FName = std::move(name);
+    Changed();
+}
+
+void TXMLItem::SetText(std::string text) {
+    FText = std::move(text);
+    Changed();
+}
+
+void TXMLItem::SetParams(const TStringList& params) {
+    FParams.Assign(params);
+    Changed();
+}
+
+void TXMLItem::SetParent(TXMLItem* parent) {
+    if (parent == FParent) return;
+    for (const TXMLItem* p = parent; p; p = p->FParent)
+        if (p == this) throw EInvalidOperation("An item cannot become a child of its own subtree");
+    if (FParent) {
+        auto& siblings = FParent->FSubItems;
+        int i = FParent->IndexOf(this);
+        if (i >= 0) siblings.erase(siblings.begin() + i);
+    }
+    FParent = parent;
+    if (parent) parent->FSubItems.push_back(this);
+}
+
+std::string TXMLItem::FullName() const {
+    std::vector<const TXMLItem*> chain;
+    for (const TXMLItem* p = this; p; p = p->FParent) chain.push_back(p);
+    std::string r;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        r += (*it)->FName;
+        r += '/';
+    }
+    return r;
+}
+
+void TXMLItem::Clear() {
+    FNotify = false;
+    DestroySubItems();
+    FParams.Clear();
+    FName.clear();
+    FText.clear();
+    FNotify = true;
+}
+
+TXMLItem* TXMLItem::New() {
+    auto item = std::make_unique<TXMLItem>();
+    item->FParent = this;
+    item->FParser = FParser;
+    FSubItems.push_back(item.get());
+    TXMLItem* result = item.release();
+    Changed();
+    return result;
+}
+
+void TXMLItem::Delete(int index) {
+    if (index < 0 || index >= SubItemCount()) IndexError(index);
+    TXMLItem* item = FSubItems[static_cast<size_t>(index)];
+    FSubItems.erase(FSubItems.begin() + index);
+    item->FNotify = false;
+    delete item;
+    Changed();
+}
+
+void TXMLItem::Move(TXMLItem* item, int newIndex) {
+    int from = IndexOf(item);
+    if (from < 0) IndexError(from);
+    if (newIndex < 0 || newIndex >= SubItemCount()) IndexError(newIndex);
+    FSubItems.erase(FSubItems.begin() + from);
+    FSubItems.insert(FSubItems.begin() + newIndex, item);
+}
+
+int TXMLItem::IndexOf(const TXMLItem* item) const noexcept {
+    for (size_t i = 0; i < FSubItems.size(); ++i)
+        if (FSubItems[i] == item) return static_cast<int>(i);
+    return -1;
+}
+
+int TXMLItem::IndexOfName(std::string_view name, int startIndex) const noexcept {
+    for (size_t i = static_cast<size_t>(std::max(startIndex, 0)); i < FSubItems.size(); ++i)
+        if (SameText(FSubItems[i]->FName, name)) return static_cast<int>(i);
+    return -1;
+}
+
+TXMLItem* TXMLItem::SubItems(int index) const {
+    if (index < 0 || index >= SubItemCount()) IndexError(index);
+    return FSubItems[static_cast<size_t>(index)];
+}
+
+void TXMLItem::SetParser(TECXMLParser* parser) noexcept {
+    std::vector<TXMLItem*> work{this};
+    while (!work.empty()) {
+        TXMLItem* item = work.back();
+        work.pop_back();
+        item->FParser = parser;
+        work.insert(work.end(), item->FSubItems.begin(), item->FSubItems.end());
+    }
+}
+
+void TXMLItem::Changed() {
+    if (FNotify && FParser && FParser->XMLItemChanged) FParser->XMLItemChanged(*FParser, *this);
+}
+
+TXMLItem* TXMLItem::ItemByName(std::string_view name) {
+    TXMLItem* current = this;
+    for (;;) {
+        if (name.empty()) return nullptr;
+        std::string_view s = name;
+        if (s.back() == '/') s.remove_suffix(1);
+        if (!s.empty() && s.front() == '/') {
+            // Absolute: the first segment names the root and is not compared. An item outside a
+            // parser takes the top of its own tree as the root.
+            TXMLItem* root = current;
+            if (current->FParser)
+                root = &current->FParser->RootItem();
+            else
+                while (root->FParent) root = root->FParent;
+            size_t second = s.find('/', 1);
+            if (second == std::string_view::npos) return root;
+            current = root;
+            name = name.substr(second + 1);
+            continue;
+        }
+        size_t slash = s.find('/');
+        std::string_view segment = s.substr(0, slash);
+        int i = current->IndexOfName(segment, 0);
+        TXMLItem* child;
+        if (i < 0) {
+            child = current->New();
+            child->SetName(std::string(segment));
+        } else {
+            child = current->FSubItems[static_cast<size_t>(i)];
+        }
+        if (slash == std::string_view::npos) return child;
+        current = child;
+        name = name.substr(slash + 1);
+    }
+}
+
+void TXMLItem::ApplyTag(const std::string& tag) {
+    SetName(ExtractTagName(tag));
+    ExtractParams(tag, FParams);
+}
+
+void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
+    Clear();
+    SetName(std::string());
+    TXMLItem* current = this;
+    int depth = 1;
+    while (tokenizer.Token() != toEOF) {
+        std::string token = tokenizer.TokenString();
+        switch (tokenizer.Token()) {
+            case toXMLInstruction:
+                if (FParser && UpperCase(token).find("XML-STYLESHEET") != std::string::npos) {
+                    size_t href = UpperCase(token).find("HREF=\"");
+                    if (href != std::string::npos) {
+                        size_t start = href + 6;
+                        size_t end = token.find('"', start);
+                        // An address without its closing quote is not taken.
+                        if (end != std::string::npos) FParser->StyleSheet = token.substr(start, end - start);
+                    }
+                }
+                break;
+            case toText:
+                // Content after the top-level element has no item to go to and is ignored.
+                if (!current) break;
+                if (!HasNonBlank(current->FText))
+                    current->SetText(UnescapeText(token));
+                else
+                    current->SetText(current->FText + "\r\n" + UnescapeText(token));
+                break;
+            case toStartTag:
+                if (!current) break;
+                if (!HasNonBlank(current->FName)) {
+                    current->ApplyTag(token);
+                } else {
+                    if (depth >= MaxXMLNesting) tokenizer.Error("Elements nested too deeply");
+                    current = current->New();
+                    ++depth;
+                    current->ApplyTag(token);
+                }
+                break;
+            case toEndTag:
+                if (!current) break;
+                // The loading item's own end closes the document, also for an item inside a tree.
+                if (current == this) {
+                    current = nullptr;
+                } else {
+                    current = current->FParent;
+                    --depth;
+                }
+                break;
+            case toEmptyTag:
+                if (!current) break;
+                if (depth >= MaxXMLNesting) tokenizer.Error("Elements nested too deeply");
+                current->New()->ApplyTag(token);
+                break;
+            default:
+                break;
+        }
+        tokenizer.NextToken();
+    }
+}
+
+template <class Tokenizer>
+void TXMLItem::LoadWith(TStream& stream) {
+    TECXMLParser* parser = FParser;
+    bool allow = true;
+    if (parser && parser->BeforeLoad) parser->BeforeLoad(*parser, allow);
+    if (!allow) return;
+    {
+        // Loading sends no change notifications; the handler comes back also when an error passes.
+        struct HandlerGuard {
+            TECXMLParser* parser;
+            TECXMLParser::TXMLItemChanged saved;
+            ~HandlerGuard() {
+                if (parser) parser->XMLItemChanged = std::move(saved);
+            }
+        } guard{parser, parser ? std::exchange(parser->XMLItemChanged, nullptr) : nullptr};
+        Tokenizer tokenizer(stream);
+        LoadFromTokenizer(tokenizer);
+    }
+    if (parser && parser->OnLoaded) parser->OnLoaded(*parser);
+}
+
+void TXMLItem::LoadFromStream(TStream& stream) { LoadWith<TXMLTokenizer>(stream); }
+
+void TXMLItem::LoadFromLargeStream(TStream& stream) { LoadWith<TXMLLargeTokenizer>(stream); }
+
+void TXMLItem::LoadFromString(std::string_view s) {
+    TBytesViewStream stream(s);
+    LoadFromStream(stream);
+}
+
+std::string TXMLItem::TagText() const {
+    std::string r = FName;
+    for (int i = 0; i < FParams.Count(); ++i) {
+        std::string name = FParams.Name(i);
+        r += ' ';
+        r += name;
+        r += "=\"";
+        r += EscapeText(FParams.Value(name));
+        r += '"';
+    }
+    return r;
+}
+
+std::string TXMLItem::AsString(int indent) {
+    std::string out;
+    AppendAsString(out, indent);
+    return out;
+}
+
+void TXMLItem::AppendAsString(std::string& out, int indent) {
+    // Written with an explicit stack so that a deep tree built in code cannot exhaust the call stack.
+    struct Frame {
+        TXMLItem* item;
+        int indent;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    auto open = [&](TXMLItem* item, int ind) {
+        const char* nl = item->FCrLfInAsString ? "\r\n" : "";
+        bool hasText = HasNonBlank(item->FText);
+        Pad(out, ind);
+        out += '<';
+        out += item->TagText();
+        if (!hasText && item->FSubItems.empty()) {
+            out += "/>";
+            out += nl;
+            return;
+        }
+        out += '>';
+        out += nl;
+        if (hasText) {
+            Pad(out, ind + (item->FCrLfInAsString ? 2 : 0));
+            out += EscapeText(item->FText);
+            out += nl;
+        }
+        stack.push_back({item, ind, 0});
+    };
+    open(this, indent);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        TXMLItem* item = top.item;
+        if (top.next < item->FSubItems.size()) {
+            TXMLItem* child = item->FSubItems[top.next++];
+            child->FCrLfInAsString = item->FCrLfInAsString;
+            open(child, top.indent + (item->FCrLfInAsString ? 2 : 0));  // may reallocate `stack`
+        } else {
+            Pad(out, top.indent);
+            out += "</";
+            out += item->FName;
+            out += '>';
+            if (item->FCrLfInAsString) out += "\r\n";
+            stack.pop_back();
+        }
+    }
+}
+
+// ---- TECXMLParser --------------------------------------------------------------------------
+
+TECXMLParser::TECXMLParser() { FRootItem.SetParser(this); }
+
+void TECXMLParser::Clear() {
+    bool allow = true;
+    if (BeforeClear) BeforeClear(*this, allow);
+    if (!allow) return;
+    FRootItem.Clear();
+    if (OnCleared) OnCleared(*this);
+}
+
+void TECXMLParser::LoadFromStream(TStream& stream) {
+    int64_t position = stream.Position();
+    try {
+        FRootItem.LoadFromStream(stream);
+    } catch (const EParserError&) {
+        // A line longer than the window: read again with the whole stream in one window.
+        stream.SetPosition(position);
+        FRootItem.LoadFromLargeStream(stream);
+    }
+}
+
+void TECXMLParser::LoadFromFile(const std::string& fileName) {
+    TFileStream file(fileName, TFileStream::fmOpenRead);
+    try {
+        LoadFromStream(file);
+    } catch (const EParserError&) {
+        file.SetPosition(0);
+        FRootItem.LoadFromLargeStream(file);
+    }
+}
+
+void TECXMLParser::SaveToStream(TStream& stream, bool isXSL) {
+    bool allow = true;
+    if (BeforeSave) BeforeSave(*this, allow);
+    if (!allow) return;
+    std::string header = "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n";
+    if (!isXSL && HasNonBlank(StyleSheet)) {
+        header += "<?xml-stylesheet type=\"text/xsl\" href=\"";
+        header += StyleSheet;
+        header += "\"?>\r\n";
+    }
+    stream.WriteString(header);
+    stream.WriteString(FRootItem.AsString(2));
+    if (FNotifySaved && OnSaved) OnSaved(*this);
+}
+
+void TECXMLParser::SaveToFile(const std::string& fileName) {
+    size_t slash = fileName.find_last_of('/');
+    size_t dot = fileName.find_last_of('.');
+    bool isXSL = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+                 UpperCase(std::string_view(fileName).substr(dot)) == ".XSL";
+    {
+        TFileStream file(fileName, TFileStream::fmCreate);
+        FNotifySaved = false;
+        try {
+            SaveToStream(file, isXSL);
+        } catch (...) {
+            FNotifySaved = true;
+            throw;
+        }
+        FNotifySaved = true;
+    }
+    if (OnSaved) OnSaved(*this);
+}
+
+}  // namespace zel

@@ -1,0 +1,85 @@
+#pragma once
+// Splits 8-bit XML text into coarse tokens (tags by kind, text runs, end of input) through a window
+// that is refilled at line boundaries. Well-formedness is not checked: the item loader interprets
+// names, attributes and entities.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/Streams.h"
+
+namespace zel {
+
+class EParserError : public Exception {
+public:
+    EParserError(const std::string& reason, int line);
+    const std::string& Reason() const noexcept { return FReason; }
+    int Line() const noexcept { return FLine; }
+
+private:
+    std::string FReason;
+    int FLine;
+};
+
+extern const char* const SLineTooLong;
+extern const char* const SUnterminatedTag;
+
+enum : uint8_t {
+    toEOF = 0,
+    toComment = 6,
+    toXMLInstruction = 8,
+    toText = 9,
+    toStartTag = 10,
+    toEndTag = 11,
+    toEmptyTag = 12,
+};
+
+class TXMLTokenizer {
+public:
+    static constexpr size_t ParseBufSize = 4096;
+
+    // Reads the first token; an error of the first fill leaves the constructor.
+    explicit TXMLTokenizer(TStream& stream) : TXMLTokenizer(stream, ParseBufSize) {}
+    // Leaves the stream at the first byte of the last token read.
+    virtual ~TXMLTokenizer();
+    TXMLTokenizer(const TXMLTokenizer&) = delete;
+    TXMLTokenizer& operator=(const TXMLTokenizer&) = delete;
+
+    uint8_t NextToken();
+    uint8_t Token() const noexcept { return FToken; }
+    std::string TokenString() const;
+    int SourceLine() const noexcept { return FSourceLine; }
+    [[noreturn]] void Error(const std::string& message) const;
+
+protected:
+    TXMLTokenizer(TStream& stream, size_t windowSize);
+
+private:
+    void ReadBuffer();
+    void SkipBlanks();
+    void ScanTag();
+    void ScanText();
+    void SetSentinel();
+
+    TStream& FStream;
+    // One byte more than the window, so the end-of-fill zero always has a place.
+    std::vector<char> FBuffer;
+    size_t FBufPtr = 0;
+    size_t FBufEnd = 0;
+    size_t FSourcePtr = 0;
+    size_t FSourceEnd = 0;
+    size_t FTokenPtr = 0;
+    int FSourceLine = 1;
+    char FSaveChar = 0;
+    uint8_t FToken = toEOF;
+};
+
+// Holds the whole stream in its window; used when a line does not fit the 4096-byte window.
+class TXMLLargeTokenizer : public TXMLTokenizer {
+public:
+    explicit TXMLLargeTokenizer(TStream& stream);
+};
+
+}  // namespace zel
