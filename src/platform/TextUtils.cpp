@@ -44,4 +44,30 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
     return r;
 }
 
+std::string Win1252ToUtf8(std::string_view text) {
+    static const char16_t high[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+    };
+    std::string r;
+    r.reserve(text.size());
+    for (char ch : text) {
+        unsigned c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            r += ch;
+            continue;
+        }
+        unsigned u = (c < 0xA0) ? high[c - 0x80] : c;
+        if (u < 0x800) {
+            r += static_cast<char>(0xC0 | (u >> 6));
+        } else {
+            r += static_cast<char>(0xE0 | (u >> 12));
+            r += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        }
+        r += static_cast<char>(0x80 | (u & 0x3F));
+    }
+    return r;
+}
+
 }  // namespace zel

@@ -19,4 +19,8 @@ bool StartsText(std::string_view prefix, std::string_view s) noexcept;
 // inserted (the runtime's replace-all).
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
 
+// Windows-1252 text as UTF-8, for showing 8-bit text to people; the five unassigned bytes map to
+// U+FFFD.
+std::string Win1252ToUtf8(std::string_view text);
+
 }  // namespace zel

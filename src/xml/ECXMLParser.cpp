@@ -1,6 +1,8 @@
 #include "xml/ECXMLParser.h"
 
+#include <algorithm>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "platform/Exceptions.h"
@@ -19,6 +21,16 @@ bool HasNonBlank(std::string_view s) noexcept {
         if (!IsBlank(c)) return true;
     return false;
 }
+
+// Most texts, names, tags and values are short; a plain loop beats a library call on them.
+size_t FindByte(std::string_view s, char c) noexcept {
+    if (s.size() >= 64) return s.find(c);
+    for (size_t i = 0; i < s.size(); ++i)
+        if (s[i] == c) return i;
+    return std::string_view::npos;
+}
+
+bool HasByte(std::string_view s, char c) noexcept { return FindByte(s, c) != std::string_view::npos; }
 
 void Pad(std::string& out, int n) {
     if (n > 0) out.append(static_cast<size_t>(n), ' ');
@@ -60,42 +72,153 @@ std::string UnescapeText(std::string_view s) {
         {"&lf&", "\n"}, {"&cr&", "\r"}, {"&br&", "\r\n"}, {"&lt;", "<"},
         {"&gt;", ">"},  {"&quot;", "\""}, {"&amp;", "&"},
     };
-    std::string r(s);
-    if (r.find('&') == std::string::npos) return r;
-    for (const auto& [from, to] : steps)
-        if (r.find(from) != std::string::npos) r = ReplaceAll(r, from, to);
+    size_t amp = FindByte(s, '&');
+    if (amp == std::string_view::npos) return std::string(s);
+    // Entities ending in ';' cannot overlap one another, and no replacement can complete a later
+    // one, so without the line-break entities a single left-to-right pass gives the same text.
+    std::string r;
+    r.reserve(s.size());
+    r.append(s.substr(0, amp));
+    for (size_t i = amp; i < s.size();) {
+        std::string_view rest = s.substr(i);
+        if (rest.front() != '&') {
+            size_t next = FindByte(rest, '&');
+            size_t n = next == std::string_view::npos ? rest.size() : next;
+            r.append(rest.substr(0, n));
+            i += n;
+        } else if (rest.starts_with("&lt;")) {
+            r += '<';
+            i += 4;
+        } else if (rest.starts_with("&gt;")) {
+            r += '>';
+            i += 4;
+        } else if (rest.starts_with("&amp;")) {
+            r += '&';
+            i += 5;
+        } else if (rest.starts_with("&quot;")) {
+            r += '"';
+            i += 6;
+        } else if (rest.starts_with("&lf&") || rest.starts_with("&cr&") || rest.starts_with("&br&")) {
+            r.assign(s);
+            for (const auto& [from, to] : steps)
+                if (r.find(from) != std::string::npos) r = ReplaceAll(r, from, to);
+            return r;
+        } else {
+            r += '&';
+            ++i;
+        }
+    }
     return r;
 }
 
 std::string ExtractTagName(std::string_view tagString) {
     if (tagString.empty()) return {};
     std::string_view rest = tagString.substr(1);
-    size_t end = rest.find(' ');
-    if (end == std::string_view::npos) end = rest.find('/');
+    size_t end = FindByte(rest, ' ');
+    if (end == std::string_view::npos) end = FindByte(rest, '/');
     if (end == std::string_view::npos) end = rest.empty() ? 0 : rest.size() - 1;
     return std::string(rest.substr(0, end));
 }
 
+namespace {
+
+// The common tag: no line break between the attributes and no name twice. Then every pass of the
+// general algorithm touches only its own line, so each line can be finished as it is split off,
+// without the string list's lookups; and one scan from the first space finds the pieces, their
+// first '=' and the closing '>'. Returns false, having added nothing, for any other tag.
+bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& params) {
+    constexpr size_t npos = std::string_view::npos;
+    // A '>' before the first space leaves nothing between them.
+    if (FindByte(tag.substr(0, space), '>') != npos) return true;
+    constexpr size_t MaxPieces = 16;
+    // Offsets into `tag`; left uninitialised on purpose, only the first `count` are used. A piece
+    // without '=' has an empty name and an empty value.
+    struct Piece {
+        size_t begin, nameEnd, valueBegin, end;
+    } pieces[MaxPieces];
+    size_t count = 0;
+    size_t start = space + 1;
+    size_t eq = npos;
+    auto add = [&](size_t end) {
+        if (count == MaxPieces) return false;
+        if (eq == npos)
+            pieces[count++] = {start, start, end, end};
+        else
+            pieces[count++] = {start, eq, eq + 1, end};
+        return true;
+    };
+    bool quoted = false;
+    size_t q = start;
+    for (; q < tag.size(); ++q) {
+        char c = tag[q];
+        if (c == '>') break;
+        if (c == '\r' || c == '\n') return false;
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ' ' && !quoted) {
+            if (!add(q)) return false;
+            start = q + 1;
+            eq = npos;
+        } else if (c == '=' && eq == npos) {
+            eq = q;
+        }
+    }
+    // The '/' of an empty tag is no part of the last value; a final separator adds no empty line.
+    if (tag[q - 1] == '/') --q;
+    if (start < q && !add(q)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        size_t len = pieces[i].nameEnd - pieces[i].begin;
+        for (size_t j = 0; j < i; ++j)
+            if (pieces[j].nameEnd - pieces[j].begin == len &&
+                SameText(tag.substr(pieces[j].begin, len), tag.substr(pieces[i].begin, len)))
+                return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const Piece& p = pieces[i];
+        std::string_view name = tag.substr(p.begin, p.nameEnd - p.begin);
+        std::string_view v = tag.substr(p.valueBegin, p.end - p.valueBegin);
+        if (v.size() > 2) {
+            if (v.front() == '"') v.remove_prefix(1);
+            if (v.back() == '"') v.remove_suffix(1);
+        }
+        std::string line;
+        if (HasByte(v, '&')) {
+            std::string u = UnescapeText(v);
+            if (u.empty()) continue;  // an empty value removes its line
+            line.reserve(name.size() + 1 + u.size());
+            line.append(name).append(1, '=').append(u);
+        } else {
+            if (v.empty()) continue;
+            line.reserve(name.size() + 1 + v.size());
+            line.append(name).append(1, '=').append(v);
+        }
+        params.Add(std::move(line));
+    }
+    return true;
+}
+
+}  // namespace
+
 void ExtractParams(std::string_view tagString, TStringList& params) {
     params.Clear();
-    size_t space = tagString.find(' ');
+    size_t space = FindByte(tagString, ' ');
     if (space == std::string_view::npos) return;
+    if (ExtractDistinctParams(tagString, space, params)) return;
     // A tag without '>' is taken to its end.
     size_t q = tagString.find('>');
     if (q == std::string_view::npos) q = tagString.size();
     if (q >= 1 && tagString[q - 1] == '/') --q;
+    std::string_view inner;
+    if (q > space + 1) inner = tagString.substr(space + 1, q - space - 1);
     std::string a;
-    if (q > space + 1) {
-        std::string_view inner = tagString.substr(space + 1, q - space - 1);
-        a.reserve(inner.size() + 8);
-        bool quoted = false;
-        for (char c : inner) {
-            if (c == '"') quoted = !quoted;
-            if (c == ' ' && !quoted)
-                a += "\r\n";
-            else
-                a += c;
-        }
+    a.reserve(inner.size() + 8);
+    bool quoted = false;
+    for (char c : inner) {
+        if (c == '"') quoted = !quoted;
+        if (c == ' ' && !quoted)
+            a += "\r\n";
+        else
+            a += c;
     }
     params.SetText(a);
     // Each pass works on the names the lines had before it, so a pass that removes a line (an
@@ -124,10 +247,11 @@ void TXMLItem::DestroySubItems() noexcept {
     // Iterative and linear: no recursion however deep the tree, no erasing from the front.
     std::vector<TXMLItem*> work;
     work.swap(FSubItems);
+    std::reverse(work.begin(), work.end());
     while (!work.empty()) {
         TXMLItem* item = work.back();
         work.pop_back();
-        work.insert(work.end(), item->FSubItems.begin(), item->FSubItems.end());
+        work.insert(work.end(), item->FSubItems.rbegin(), item->FSubItems.rend());
         item->FSubItems.clear();
         item->FNotify = false;
         delete item;
@@ -183,7 +307,7 @@ void TXMLItem::Clear() {
 }
 
 TXMLItem* TXMLItem::New() {
-    auto item = std::make_unique<TXMLItem>();
+    std::unique_ptr<TXMLItem> item(new TXMLItem);  // default-initialised: no zero fill before the members construct
     item->FParent = this;
     item->FParser = FParser;
     FSubItems.push_back(item.get());
@@ -216,8 +340,13 @@ int TXMLItem::IndexOf(const TXMLItem* item) const noexcept {
 }
 
 int TXMLItem::IndexOfName(std::string_view name, int startIndex) const noexcept {
-    for (size_t i = static_cast<size_t>(std::max(startIndex, 0)); i < FSubItems.size(); ++i)
-        if (SameText(FSubItems[i]->FName, name)) return static_cast<int>(i);
+    // Length and first letter reject most siblings before the full comparison.
+    char first = name.empty() ? '\0' : UpperAscii(name.front());
+    for (size_t i = static_cast<size_t>(std::max(startIndex, 0)); i < FSubItems.size(); ++i) {
+        const std::string& n = FSubItems[i]->FName;
+        if (n.size() != name.size() || (!n.empty() && UpperAscii(n.front()) != first)) continue;
+        if (SameText(n, name)) return static_cast<int>(i);
+    }
     return -1;
 }
 
@@ -286,8 +415,10 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
     SetName(std::string());
     TXMLItem* current = this;
     int depth = 1;
+    std::string token;
     while (tokenizer.Token() != toEOF) {
-        std::string token = tokenizer.TokenString();
+        // End tags and comments are acted on by their kind alone.
+        if (tokenizer.Token() != toEndTag && tokenizer.Token() != toComment) tokenizer.AssignTokenString(token);
         switch (tokenizer.Token()) {
             case toXMLInstruction:
                 if (FParser && UpperCase(token).find("XML-STYLESHEET") != std::string::npos) {

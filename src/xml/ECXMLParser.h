@@ -1,6 +1,7 @@
 #pragma once
 // The XML element tree (TXMLItem) and the component that owns a document's root item, fires the
 // document events and reads and writes whole documents (TECXMLParser).
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>

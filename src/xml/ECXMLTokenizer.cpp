@@ -15,14 +15,22 @@ EParserError::EParserError(const std::string& reason, int line)
 
 TXMLTokenizer::TXMLTokenizer(TStream& stream, size_t windowSize)
     : FStream(stream), FBuffer(windowSize + 1, '\0'), FBufEnd(windowSize) {
-    NextToken();
+    try {
+        NextToken();
+    } catch (...) {
+        // No destructor runs for a failed construction, so give the stream back here as it would.
+        ReturnUnusedBytes();
+        throw;
+    }
 }
 
-TXMLTokenizer::~TXMLTokenizer() {
+TXMLTokenizer::~TXMLTokenizer() { ReturnUnusedBytes(); }
+
+void TXMLTokenizer::ReturnUnusedBytes() noexcept {
     try {
         FStream.Seek(static_cast<int64_t>(FTokenPtr) - static_cast<int64_t>(FBufPtr), TSeekOrigin::soCurrent);
     } catch (...) {
-        // A destructor cannot report; the stream position is then simply left where reading stopped.
+        // Nothing can report here; the stream position is then simply left where reading stopped.
     }
 }
 
@@ -86,15 +94,16 @@ void TXMLTokenizer::ScanTag() {
     for (;;) {
         char* buf = FBuffer.data();
         if (p < FSourceEnd) {
-            size_t len = FSourceEnd - p;
-            const void* gt = std::memchr(buf + p, '>', len);
-            size_t stop = gt ? static_cast<size_t>(static_cast<const char*>(gt) - buf) : FSourceEnd;
-            // Input ends at its first zero byte, so a zero inside a tag means it never closes.
-            if (std::memchr(buf + p, '\0', stop - p)) Error(SUnterminatedTag);
-            if (gt) {
+            // One scan for '>' or a zero byte; the zero at SourceEnd bounds it. Tags are short, so
+            // a plain loop beats a library call.
+            size_t stop = p;
+            while (buf[stop] != '>' && buf[stop] != '\0') ++stop;
+            if (buf[stop] == '>') {
                 FSourcePtr = stop + 1;
                 return;
             }
+            // Input ends at its first zero byte, so a zero inside a tag means it never closes.
+            if (stop < FSourceEnd) Error(SUnterminatedTag);
             p = FSourceEnd;
         }
         if (FSourceEnd < FBufPtr) {
@@ -118,14 +127,24 @@ void TXMLTokenizer::ScanTag() {
 void TXMLTokenizer::ScanText() {
     const char* buf = FBuffer.data();
     size_t start = FSourcePtr;
-    size_t len = FSourceEnd - start;
-    const void* lt = std::memchr(buf + start, '<', len);
-    size_t stop = lt ? static_cast<size_t>(static_cast<const char*>(lt) - buf) : FSourceEnd;
-    if (const void* z = std::memchr(buf + start, '\0', stop - start))
-        stop = static_cast<size_t>(static_cast<const char*>(z) - buf);
+    // The run ends at '<' or at a zero byte (the one at SourceEnd or one in the data).
+    size_t stop = start;
+    while (buf[stop] != '<' && buf[stop] != '\0') ++stop;
     while (stop > start && IsBlank(buf[stop - 1])) --stop;
     FSourcePtr = stop;
 }
+
+namespace {
+
+// Case-insensitive prefix test, inline because it runs up to three times per tag.
+inline bool StartsNoCase(std::string_view upperPrefix, std::string_view s) noexcept {
+    if (s.size() < upperPrefix.size()) return false;
+    for (size_t i = 0; i < upperPrefix.size(); ++i)
+        if (UpperAscii(s[i]) != upperPrefix[i]) return false;
+    return true;
+}
+
+}  // namespace
 
 uint8_t TXMLTokenizer::NextToken() {
     SkipBlanks();
@@ -135,13 +154,13 @@ uint8_t TXMLTokenizer::NextToken() {
         ScanTag();
         const char* t = FBuffer.data() + FTokenPtr;
         std::string_view tag(t, FSourcePtr - FTokenPtr);
-        if (StartsText("<?xml", tag))
+        if (StartsNoCase("<?XML", tag))
             FToken = toXMLInstruction;
-        else if (StartsText("<!--", tag))
+        else if (StartsNoCase("<!--", tag))
             FToken = toComment;
-        else if (tag.size() >= 2 && tag.substr(tag.size() - 2) == "/>")
+        else if (tag.size() >= 2 && tag[tag.size() - 2] == '/' && tag.back() == '>')
             FToken = toEmptyTag;
-        else if (StartsText("</", tag))
+        else if (StartsNoCase("</", tag))
             FToken = toEndTag;
         else
             FToken = toStartTag;
@@ -155,9 +174,28 @@ uint8_t TXMLTokenizer::NextToken() {
 }
 
 std::string TXMLTokenizer::TokenString() const {
+    std::string r;
+    AssignTokenString(r);
+    return r;
+}
+
+void TXMLTokenizer::AssignTokenString(std::string& out) const {
     std::string_view raw(FBuffer.data() + FTokenPtr, FSourcePtr - FTokenPtr);
-    if (raw.find('\r') == std::string_view::npos) return std::string(raw);
-    return ReplaceAll(ReplaceAll(raw, "\r\n", ""), "\n\r", "");
+    // Most tokens are short and hold no CR; a plain loop beats a library call on them.
+    bool hasCr = false;
+    if (raw.size() < 64) {
+        for (char c : raw)
+            if (c == '\r') {
+                hasCr = true;
+                break;
+            }
+    } else {
+        hasCr = raw.find('\r') != std::string_view::npos;
+    }
+    if (!hasCr)
+        out.assign(raw);
+    else
+        out = ReplaceAll(ReplaceAll(raw, "\r\n", ""), "\n\r", "");
 }
 
 TXMLLargeTokenizer::TXMLLargeTokenizer(TStream& stream)

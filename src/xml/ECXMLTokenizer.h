@@ -50,6 +50,8 @@ public:
     uint8_t NextToken();
     uint8_t Token() const noexcept { return FToken; }
     std::string TokenString() const;
+    // The same text into a buffer the caller keeps, which saves an allocation per token.
+    void AssignTokenString(std::string& out) const;
     int SourceLine() const noexcept { return FSourceLine; }
     [[noreturn]] void Error(const std::string& message) const;
 
@@ -57,6 +59,8 @@ protected:
     TXMLTokenizer(TStream& stream, size_t windowSize);
 
 private:
+    // Seeks the stream back to the start of the current token.
+    void ReturnUnusedBytes() noexcept;
     void ReadBuffer();
     void SkipBlanks();
     void ScanTag();

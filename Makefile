@@ -1,0 +1,51 @@
+# make demo: set up and run the demo; make test: set up and run every test.
+# make sanitize: the tests under AddressSanitizer+UndefinedBehaviorSanitizer, threaded tests under
+# ThreadSanitizer. make bench: benchmarks with comparison table. make fuzz: long fuzz runs.
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 600
+NETNS := scripts/in-netns.sh
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo clean
+
+all: build
+
+setup:
+	@bash scripts/setup-deps.sh
+
+build: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+test: build fuzz-smoke
+	$(NETNS) ctest --test-dir build --output-on-failure -j $(JOBS)
+
+build-fuzz: setup
+	cmake -S . -B build-fuzz -DZEL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz-smoke: build-fuzz
+	$(NETNS) ctest --test-dir build-fuzz --output-on-failure -j $(JOBS)
+
+fuzz: build-fuzz
+	cmake -S . -B build-fuzz -DZEL_FUZZ_LONG_SECONDS=$(FUZZ_SECONDS)
+	$(NETNS) cmake --build build-fuzz --target fuzz_long
+
+sanitize: setup
+	cmake -S . -B build-tsan -DZEL_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-tsan -j $(JOBS)
+	$(NETNS) ctest --test-dir build-tsan --output-on-failure -L threaded --no-tests=ignore
+	cmake -S . -B build-asan -DZEL_SANITIZE=address -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-asan -j $(JOBS)
+	$(NETNS) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+bench: setup
+	cmake -S . -B build-bench -DZEL_BENCH=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	python3 bench/compare.py build-bench/bench/xml_bench
+
+demo: build
+	@echo "The demo arrives with the device instance; until then 'make test' exercises what exists."
+
+clean:
+	rm -rf build build-fuzz build-tsan build-asan build-bench

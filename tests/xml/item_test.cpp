@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "xml/ECXMLParser.h"
+
+using namespace zel;
+
+namespace {
+
+// name[params;...]{text}(children ...) -- compact enough to put a whole tree in a table.
+std::string Dump(const TXMLItem& it) {
+    std::string r = it.Name();
+    if (it.Params().Count() > 0) {
+        r += '[';
+        for (int i = 0; i < it.Params().Count(); ++i) r += (i ? ";" : "") + it.Params().Strings(i);
+        r += ']';
+    }
+    if (!it.Text().empty()) r += '{' + it.Text() + '}';
+    if (it.Count() > 0) {
+        r += '(';
+        for (int i = 0; i < it.Count(); ++i) r += (i ? " " : "") + Dump(*it.SubItems(i));
+        r += ')';
+    }
+    return r;
+}
+
+std::string Nested(int startTags, bool emptyInnermost) {
+    std::string s;
+    for (int i = 0; i < startTags; ++i) s += "<e>";
+    if (emptyInnermost) s += "<e/>";
+    for (int i = 0; i < startTags; ++i) s += "</e>";
+    return s;
+}
+
+}  // namespace
+
+TEST(Item, LoadBuildsTree) {
+    struct Case { std::string in; std::string tree; } cases[] = {
+        {"<doc><data><t0> 21.5 </t0></data></doc>", "doc(data(t0{21.5}))"},
+        {"<a x=\"1\" y=\"b c\">", "a[x=1;y=b c]"},
+        {"<a x=\"1\" />", "(a[x=1])"},
+        {"<a x=\"\" y='2' z=\"&quot;q&lt;\">", "a[x=\"\";y='2';z=\"q<]"},
+        // Nothing after '=' and a bare name are dropped; the other attributes are still unquoted.
+        {"<t0 a= b=\"1\">", "t0[b=1]"},
+        {"<t0 a b=\"1\" c>", "t0[b=1]"},
+        // With a repeated name only the first line of that name is unquoted.
+        {"<a k=\"1\" k=\"2\">", "a[k=1;k=\"2\"]"},
+        {"<a>1&lt;2 &amp; 3&br&4</a>", "a{1<2 & 3\r\n4}"},
+        // A second run is joined after CR LF; the stored part is not decoded a second time.
+        {"<a>&amp;lt;<b/>x</a>", "a{&lt;\r\nx}(b)"},
+        {"<a>\xA0x\xFC</a>", "a{\xA0x\xFC}"},
+        {"<a/>", "(a)"},
+        {"pre<a/>", "{pre}(a)"},
+        {"<?xml version=\"1.0\"?><!-- c --><d><!-- e --><e/></d>", "d(e)"},
+        {"<!DOCTYPE d><d><e/></d>", "!DOCTYPE(d(e))"},
+        {"", ""},
+        // Content after the top-level element has nowhere to go.
+        {"<a><b/></a> t <c/><d>u</d></e></f>", "a(b)"},
+    };
+    for (const auto& c : cases) {
+        TECXMLParser p;
+        p.RootItem().LoadFromString(c.in);
+        EXPECT_EQ(Dump(p.RootItem()), c.tree) << c.in;
+    }
+}
+
+TEST(Item, LoadIntoChildLeavesRestOfTreeAlone) {
+    TECXMLParser p;
+    TXMLItem& root = p.RootItem();
+    root.LoadFromString("<doc><c/><k>1</k></doc>");
+    root.SubItems(0)->LoadFromString("<x><y/></x> t <z/><w>u</w></v></doc></doc>");
+    EXPECT_EQ(Dump(root), "doc(x(y) k{1})");
+}
+
+TEST(Item, LoadErrorKeepsItemIfFirstFillFailed) {
+    TXMLItem it;
+    it.LoadFromString("<keep>t</keep>");
+    EXPECT_THROW(it.LoadFromString(std::string(5000, 'x')), EParserError);
+    EXPECT_EQ(Dump(it), "keep{t}");
+    EXPECT_THROW(it.LoadFromString("<a><b/>\n" + std::string(5000, 'x')), EParserError);
+    EXPECT_EQ(Dump(it), "a(b)");
+}
+
+TEST(Item, NestingIsLimitedTo256Levels) {
+    struct Case { int startTags; bool emptyInnermost; bool ok; } cases[] = {
+        {256, false, true}, {255, true, true}, {257, false, false}, {256, true, false}};
+    for (const auto& c : cases) {
+        TXMLItem it;
+        if (!c.ok) {
+            EXPECT_THROW(it.LoadFromString(Nested(c.startTags, c.emptyInnermost)), EParserError) << c.startTags;
+            continue;
+        }
+        it.LoadFromString(Nested(c.startTags, c.emptyInnermost));
+        int levels = 1;
+        for (const TXMLItem* p = &it; p->Count() > 0; p = p->SubItems(0)) ++levels;
+        EXPECT_EQ(levels, 256);
+    }
+}
+
+TEST(Item, DeepAndWideTreesNeedNoRecursion) {
+    constexpr int N = 200000;
+    auto build = [](TECXMLParser& p) {
+        TXMLItem* it = &p.RootItem();
+        it->SetName("r");
+        for (int i = 0; i < N; ++i) (it = it->New())->SetName("d");
+    };
+    auto p = std::make_unique<TECXMLParser>();
+    build(*p);
+    p->SetCrLfInAsString(false);
+    std::string s = p->RootItem().AsString(0);
+    EXPECT_EQ(s.size(), 3 + (N - 1) * 3u + 4 + (N - 1) * 4u + 4);
+    EXPECT_EQ(s.substr(0, 9), "<r><d><d>");
+    EXPECT_EQ(s.substr(s.size() - 12), "</d></d></r>");
+    p->RootItem().Clear();
+    EXPECT_EQ(p->RootItem().Count(), 0);
+    build(*p);
+    p.reset();
+
+    p = std::make_unique<TECXMLParser>();
+    for (int i = 0; i < N; ++i) p->RootItem().New();
+    EXPECT_EQ(p->RootItem().Count(), N);
+    p.reset();
+}
+
+TEST(Item, ItemByNameFindsOrCreates) {
+    TECXMLParser p;
+    TXMLItem& r = p.RootItem();
+    r.LoadFromString("<doc><data><t0>1</t0></data><x\xFC/></doc>");
+    TXMLItem* data = r.ItemByName("DATA");
+    ASSERT_EQ(data, r.SubItems(0));
+    TXMLItem* s3 = data->ItemByName("s3");
+    EXPECT_EQ(Dump(r), "doc(data(t0{1} s3) x\xFC)");
+    EXPECT_EQ(data->ItemByName("s3"), s3);
+    EXPECT_EQ(r.ItemByName(""), nullptr);
+    EXPECT_EQ(s3->ItemByName("/x"), &r);
+    EXPECT_EQ(s3->ItemByName("/doc/data/t0/"), data->SubItems(0));
+    // Only ASCII letters fold: 0xDC is not the capital of 0xFC here.
+    EXPECT_EQ(r.ItemByName("X\xFC"), r.SubItems(1));
+    TXMLItem* upper = r.ItemByName("x\xDC");
+    EXPECT_EQ(upper, r.SubItems(2));
+    EXPECT_EQ(r.ItemByName("a/b/c")->FullName(), "doc/a/b/c/");
+
+    TECXMLParser q;
+    q.RootItem().LoadFromString("");
+    EXPECT_EQ(q.RootItem().ItemByName("data")->ItemByName("t0")->Text(), "");
+    EXPECT_EQ(Dump(q.RootItem()), "(data(t0))");
+}
+
+TEST(Item, AsStringIndentsAndEscapes) {
+    TXMLItem a;
+    a.SetName("a");
+    a.SetText("x");
+    a.New()->SetName("b");
+    EXPECT_EQ(a.AsString(2), "  <a>\r\n    x\r\n    <b/>\r\n  </a>\r\n");
+    a.SetCrLfInAsString(false);
+    EXPECT_EQ(a.AsString(2), "  <a>  x  <b/>  </a>");
+    EXPECT_FALSE(a.SubItems(0)->CrLfInAsString());
+
+    TXMLItem e;
+    e.LoadFromString("<a k=\"&lt;&quot;\">1&lt;2 &amp; 3&br&4</a>");
+    EXPECT_EQ(e.AsString(0), "<a k=\"&lt;&quot;\">\r\n  1&lt;2 &amp; 3&br&4\r\n</a>\r\n");
+}
+
+TEST(Item, EscapeTable) {
+    struct Case { std::string plain, escaped; } cases[] = {
+        {"a&b<c>d\"e", "a&amp;b&lt;c&gt;d&quot;e"},
+        {"1\r\n2\r3\n4\n\r5", "1&br&2&cr&3&lf&4&lf&&cr&5"},
+        {"&lt;&br&", "&amp;lt;&amp;br&amp;"},
+        {"it's &#65; &apos;", "it's &amp;#65; &amp;apos;"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeText(c.plain), c.escaped);
+        EXPECT_EQ(UnescapeText(c.escaped), c.plain);
+    }
+    EXPECT_EQ(UnescapeText("&#65;&apos;"), "&#65;&apos;");
+}
+
+TEST(Item, TagPartsAreClampedToTheTag) {
+    struct Case { std::string tag, name, params; } cases[] = {
+        {"<data>", "data", ""},
+        {"<t0 unit=\"C\">", "t0", "unit=C"},
+        {"<br/>", "br", ""},
+        {"<", "", ""},
+        {"", "", ""},
+        {"<a  >", "a", ""},
+        {"<a b=\"1\" c=\"x y\"", "a", "b=1;c=x y"},  // no '>'
+        {"<a b=\"1\"/", "a", "b=1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExtractTagName(c.tag), c.name) << c.tag;
+        TStringList params;
+        params.Add("stale=1");
+        ExtractParams(c.tag, params);
+        std::string joined;
+        for (int i = 0; i < params.Count(); ++i) joined += (i ? ";" : "") + params.Strings(i);
+        EXPECT_EQ(joined, c.params) << c.tag;
+    }
+}
+
+TEST(Item, BadPositionsChangeNothing) {
+    TXMLItem a, other;
+    a.LoadFromString("<a><b/><c/></a>");
+    TXMLItem* stranger = other.New();
+    EXPECT_THROW(a.Delete(2), EListError);
+    EXPECT_THROW(a.Delete(-1), EListError);
+    EXPECT_THROW(a.SubItems(2), EListError);
+    EXPECT_THROW(a.Move(stranger, 0), EListError);
+    EXPECT_THROW(a.Move(a.SubItems(0), 2), EListError);
+    EXPECT_EQ(Dump(a), "a(b c)");
+    a.Move(a.SubItems(1), 0);
+    EXPECT_EQ(Dump(a), "a(c b)");
+    // Re-parenting moves the item; making it a child of its own subtree is refused.
+    TXMLItem* b = a.SubItems(1);
+    b->SetParent(a.SubItems(0));
+    EXPECT_EQ(Dump(a), "a(c(b))");
+    EXPECT_THROW(a.SubItems(0)->SetParent(b), EInvalidOperation);
+    EXPECT_EQ(Dump(a), "a(c(b))");
+}

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "xml/ECXMLParser.h"
+
+using namespace zel;
+
+namespace {
+
+const std::string Header = "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// Counts every event a parser fires.
+struct Events {
+    int beforeLoad = 0, loaded = 0, beforeSave = 0, saved = 0, cleared = 0;
+    bool allowSave = true, allowClear = true;
+    explicit Events(TECXMLParser& p) {
+        p.BeforeLoad = [this](TECXMLParser&, bool&) { ++beforeLoad; };
+        p.OnLoaded = [this](TECXMLParser&) { ++loaded; };
+        p.BeforeSave = [this](TECXMLParser&, bool& allow) { ++beforeSave, allow = allowSave; };
+        p.OnSaved = [this](TECXMLParser&) { ++saved; };
+        p.BeforeClear = [this](TECXMLParser&, bool& allow) { allow = allowClear; };
+        p.OnCleared = [this](TECXMLParser&) { ++cleared; };
+    }
+};
+
+class FailingStream : public TMemoryStream {
+public:
+    int64_t Read(void*, int64_t) override { throw EReadError("device gone"); }
+};
+
+class ParserFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zel-xml-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return dir + "/" + name; }
+    std::string dir;
+};
+
+}  // namespace
+
+TEST(Parser, SaveWritesHeaderThenTree) {
+    TECXMLParser p;
+    TMemoryStream fresh;
+    p.SaveToStream(fresh, false);
+    EXPECT_EQ(fresh.DataString(), Header + "  </>\r\n");
+
+    p.RootItem().LoadFromString("<doc a=\"1\"><v>x</v></doc>");
+    TMemoryStream on;
+    p.SaveToStream(on, false);
+    EXPECT_EQ(on.DataString(), Header + "  <doc a=\"1\">\r\n    <v>\r\n      x\r\n    </v>\r\n  </doc>\r\n");
+    p.SetCrLfInAsString(false);
+    TMemoryStream off;
+    p.SaveToStream(off, false);
+    EXPECT_EQ(off.DataString(), Header + "  <doc a=\"1\">  <v>  x  </v>  </doc>");
+}
+
+TEST_F(ParserFiles, StyleSheetLineDependsOnTargetAndValue) {
+    const std::string line = "<?xml-stylesheet type=\"text/xsl\" href=\" view.xsl\"?>\r\n";
+    struct Case { std::string styleSheet, file; bool written; } cases[] = {
+        {" view.xsl", "out.xsl", false}, {" view.xsl", "out.XSL", false}, {" view.xsl", "out.xml", true},
+        {" view.xsl", "out.xsl.txt", true}, {" \t ", "blank.xml", false},
+    };
+    for (const auto& c : cases) {
+        TECXMLParser p;
+        p.StyleSheet = c.styleSheet;
+        p.SaveToFile(Path(c.file));
+        EXPECT_EQ(ReadFile(Path(c.file)), Header + (c.written ? line : "") + "  </>\r\n") << c.file;
+    }
+}
+
+TEST_F(ParserFiles, SaveEventsAndCancelling) {
+    TECXMLParser p;
+    Events ev(p);
+    TMemoryStream s;
+    p.SaveToStream(s, false);
+    p.SaveToFile(Path("a.xml"));
+    EXPECT_EQ(ev.saved, 2);
+
+    // Cancelled: a stream gets nothing and no OnSaved; a file is still created, empty, and OnSaved
+    // fires once.
+    ev.allowSave = false;
+    TMemoryStream cancelled;
+    p.SaveToStream(cancelled, false);
+    EXPECT_EQ(cancelled.Size(), 0);
+    EXPECT_EQ(ev.saved, 2);
+    p.SaveToFile(Path("a.xml"));
+    EXPECT_TRUE(std::filesystem::exists(Path("a.xml")));
+    EXPECT_EQ(ReadFile(Path("a.xml")), "");
+    EXPECT_EQ(ev.saved, 3);
+
+    // Files that cannot be opened or created fail before any event.
+    EXPECT_THROW(p.SaveToFile(Path("missing/a.xml")), EFCreateError);
+    EXPECT_THROW(p.LoadFromFile(Path("missing.xml")), EFOpenError);
+    EXPECT_EQ(ev.beforeSave, 4);
+    EXPECT_EQ(ev.saved, 3);
+    EXPECT_EQ(ev.beforeLoad, 0);
+}
+
+TEST_F(ParserFiles, SavedDocumentLoadsBack) {
+    TECXMLParser p;
+    p.StyleSheet = "view.xsl";
+    TXMLItem& r = p.RootItem();
+    r.SetName("doc");
+    r.ItemByName("data/t0")->SetText("1<2 & \"3\"\r\n4");
+    TStringList params;
+    params.Add("unit=\xB0" "C");
+    r.ItemByName("data")->SetParams(params);
+    p.SaveToFile(Path("doc.xml"));
+
+    TECXMLParser q;
+    q.LoadFromFile(Path("doc.xml"));
+    EXPECT_EQ(q.StyleSheet, "view.xsl");
+    EXPECT_EQ(q.RootItem().AsString(0), r.AsString(0));
+    EXPECT_EQ(q.RootItem().ItemByName("data/t0")->Text(), "1<2 & \"3\"\r\n4");
+}
+
+TEST(Parser, LongFirstLineLoadsThroughSecondAttempt) {
+    const std::string doc = "<doc a=\"" + std::string(5000, 'v') + "\">\n<t0>1</t0>\n</doc>\n";
+    TECXMLParser p;
+    Events ev(p);
+    // Reading starts where the stream stands, also on the second attempt.
+    TMemoryStream s("JUNK" + doc);
+    s.SetPosition(4);
+    p.LoadFromStream(s);
+    EXPECT_EQ(ev.beforeLoad, 2);
+    EXPECT_EQ(ev.loaded, 1);
+    EXPECT_EQ(p.RootItem().Text(), "");
+    EXPECT_EQ(p.RootItem().Params().Value("a").size(), 5000u);
+    EXPECT_EQ(p.RootItem().ItemByName("t0")->Text(), "1");
+}
+
+TEST_F(ParserFiles, NoLineBreakFailsBothAttempts) {
+    const std::string data = "\n<a>" + std::string(5000, 'x') + "\n";
+    TECXMLParser p;
+    Events ev(p);
+    TBytesViewStream s(data);
+    EXPECT_THROW(p.LoadFromStream(s), EParserError);
+    EXPECT_EQ(ev.beforeLoad, 2);
+    std::ofstream(Path("long.xml"), std::ios::binary) << data;
+    EXPECT_THROW(p.LoadFromFile(Path("long.xml")), EParserError);
+    EXPECT_EQ(ev.beforeLoad, 5);
+    EXPECT_EQ(ev.loaded, 0);
+
+    // Other errors are not retried.
+    FailingStream bad;
+    EXPECT_THROW(p.LoadFromStream(bad), EReadError);
+    EXPECT_EQ(ev.beforeLoad, 6);
+}
+
+TEST(Parser, LoadAndClearCanBeCancelled) {
+    TECXMLParser p;
+    Events ev(p);
+    p.RootItem().LoadFromString("<doc><a/></doc>");
+    p.BeforeLoad = [](TECXMLParser&, bool& allow) { allow = false; };
+    p.RootItem().LoadFromString("<other/>");
+    EXPECT_EQ(p.RootItem().Name(), "doc");
+    EXPECT_EQ(ev.loaded, 1);
+    ev.allowClear = false;
+    p.Clear();
+    EXPECT_EQ(p.RootItem().Count(), 1);
+    EXPECT_EQ(ev.cleared, 0);
+    ev.allowClear = true;
+    p.Clear();
+    EXPECT_EQ(p.RootItem().Name(), "");
+    EXPECT_EQ(p.RootItem().Count(), 0);
+    EXPECT_EQ(ev.cleared, 1);
+}
+
+TEST(Parser, ItemChangesAreReportedOutsideLoadsOnly) {
+    TECXMLParser p;
+    std::vector<std::string> changed;
+    p.XMLItemChanged = [&](TECXMLParser& sender, TXMLItem& item) {
+        EXPECT_EQ(&sender, &p);
+        changed.push_back(item.Name());
+    };
+    TXMLItem& r = p.RootItem();
+    r.LoadFromString("<doc><a/><b/></doc>");
+    EXPECT_THROW(r.LoadFromString("<doc>\n" + std::string(5000, 'x')), EParserError);
+    EXPECT_TRUE(changed.empty());
+
+    r.LoadFromString("<doc><a/><b/></doc>");
+    r.SubItems(0)->SetName("a2");
+    r.SubItems(0)->SetText("t");
+    r.SubItems(0)->SetParams(TStringList());
+    r.New();
+    r.Delete(2);
+    r.Move(r.SubItems(1), 0);
+    r.SubItems(0)->Clear();
+    p.Clear();
+    EXPECT_EQ(changed, (std::vector<std::string>{"a2", "a2", "a2", "doc", "doc"}));
+}
