@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-dejavu-core
   iproute2 util-linux
+  qemu-user
 )
 
 missing=()

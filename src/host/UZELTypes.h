@@ -1,0 +1,360 @@
+#pragma once
+// The binary contract between the module and any host: result codes, GUIDs, the host interfaces in
+// slot order, the module base classes and the module information record. Interfaces are abstract
+// classes with the COM layout (QueryInterface, AddRef, Release first); they declare no virtual
+// destructor, which would take slots.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/ZELString.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define ZEL_CALL __stdcall
+#else
+#define ZEL_CALL
+#endif
+
+namespace zel {
+
+using HRESULT = int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr bool Succeeded(HRESULT r) noexcept { return r >= 0; }
+constexpr bool Failed(HRESULT r) noexcept { return r < 0; }
+
+struct TGUID {
+    uint32_t D1;
+    uint16_t D2;
+    uint16_t D3;
+    uint8_t D4[8];
+    friend constexpr bool operator==(const TGUID& a, const TGUID& b) noexcept {
+        if (a.D1 != b.D1 || a.D2 != b.D2 || a.D3 != b.D3) return false;
+        for (int i = 0; i < 8; ++i)
+            if (a.D4[i] != b.D4[i]) return false;
+        return true;
+    }
+};
+static_assert(sizeof(TGUID) == 16);
+
+namespace detail {
+constexpr int HexDigit(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+}  // namespace detail
+
+// Parses the text form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}; false when the text is not one.
+constexpr bool TryParseGUID(std::string_view s, TGUID& g) {
+    if (s.size() != 38 || s[0] != '{' || s[37] != '}' || s[9] != '-' || s[14] != '-' || s[19] != '-' || s[24] != '-')
+        return false;
+    auto hex = [&](size_t pos, size_t n, uint64_t& out) {
+        out = 0;
+        for (size_t i = 0; i < n; ++i) {
+            int d = detail::HexDigit(s[pos + i]);
+            if (d < 0) return false;
+            out = out * 16 + static_cast<uint64_t>(d);
+        }
+        return true;
+    };
+    uint64_t v = 0;
+    if (!hex(1, 8, v)) return false;
+    g.D1 = static_cast<uint32_t>(v);
+    if (!hex(10, 4, v)) return false;
+    g.D2 = static_cast<uint16_t>(v);
+    if (!hex(15, 4, v)) return false;
+    g.D3 = static_cast<uint16_t>(v);
+    const size_t pos[8] = {20, 22, 25, 27, 29, 31, 33, 35};
+    for (int i = 0; i < 8; ++i) {
+        if (!hex(pos[i], 2, v)) return false;
+        g.D4[i] = static_cast<uint8_t>(v);
+    }
+    return true;
+}
+
+// A GUID from a literal; an ill-formed literal does not compile where used in a constant.
+consteval TGUID GUID(std::string_view s) {
+    TGUID g{};
+    if (!TryParseGUID(s, g)) throw "ill-formed GUID";
+    return g;
+}
+
+std::string GUIDToString(const TGUID& g);
+
+// ---- interfaces ----------------------------------------------------------------------------
+
+class IUnknown {
+public:
+    virtual HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) = 0;  // 0
+    virtual int32_t ZEL_CALL AddRef() = 0;                                      // 1
+    virtual int32_t ZEL_CALL Release() = 0;                                     // 2
+
+protected:
+    ~IUnknown() = default;
+};
+constexpr TGUID IID_IUnknown = GUID("{00000000-0000-0000-C000-000000000046}");
+
+class IZELMessageSink : public IUnknown {
+public:
+    virtual HRESULT ZEL_CALL MessageSink(void* message) = 0;  // 3
+
+protected:
+    ~IZELMessageSink() = default;
+};
+constexpr TGUID IID_IZELMessageSink = GUID("{4AB6071E-F8D1-4968-A432-17751D071BF8}");
+
+// Slots the module does not use are declared so that the used ones sit at their positions.
+#define ZEL_RESERVED_SLOT(n) virtual HRESULT ZEL_CALL Reserved##n() = 0
+
+class IZELKernel : public IZELMessageSink {
+public:
+    ZEL_RESERVED_SLOT(4);
+    ZEL_RESERVED_SLOT(5);
+    ZEL_RESERVED_SLOT(6);
+    virtual HRESULT ZEL_CALL LogMessage(int32_t code, ZELStr sender, ZELStr text) = 0;  // 7
+    ZEL_RESERVED_SLOT(8);
+    ZEL_RESERVED_SLOT(9);
+    ZEL_RESERVED_SLOT(10);
+    virtual HRESULT ZEL_CALL GetKernelState(int32_t* state) = 0;  // 11
+
+protected:
+    ~IZELKernel() = default;
+};
+constexpr TGUID IID_IZELKernel = GUID("{BCB79E07-1AA9-42B1-B154-EDC5AFB50D37}");
+constexpr int32_t KernelStateRunning = 10013;
+
+// A settings path: the section names, given as the first reference and the index of the last.
+class IZELSettings : public IZELMessageSink {
+public:
+    ZEL_RESERVED_SLOT(4);
+    ZEL_RESERVED_SLOT(5);
+    ZEL_RESERVED_SLOT(6);
+    ZEL_RESERVED_SLOT(7);
+    ZEL_RESERVED_SLOT(8);
+    ZEL_RESERVED_SLOT(9);
+    virtual HRESULT ZEL_CALL WriteInteger(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
+                                          int32_t value) = 0;  // 10
+    ZEL_RESERVED_SLOT(11);
+    virtual HRESULT ZEL_CALL WriteString(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
+                                         ZELStr value) = 0;  // 12
+    ZEL_RESERVED_SLOT(13);
+    virtual HRESULT ZEL_CALL ReadInteger(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
+                                         int32_t* value) = 0;  // 14
+    ZEL_RESERVED_SLOT(15);
+    virtual HRESULT ZEL_CALL ReadString(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
+                                        char** value) = 0;  // 16
+    ZEL_RESERVED_SLOT(17);
+    ZEL_RESERVED_SLOT(18);
+    ZEL_RESERVED_SLOT(19);
+    ZEL_RESERVED_SLOT(20);
+    ZEL_RESERVED_SLOT(21);
+    ZEL_RESERVED_SLOT(22);
+    ZEL_RESERVED_SLOT(23);
+    ZEL_RESERVED_SLOT(24);
+    ZEL_RESERVED_SLOT(25);
+    ZEL_RESERVED_SLOT(26);
+    ZEL_RESERVED_SLOT(27);
+    ZEL_RESERVED_SLOT(28);
+    ZEL_RESERVED_SLOT(29);
+
+protected:
+    ~IZELSettings() = default;
+};
+constexpr TGUID IID_IZELSettings = GUID("{2058C7E1-D444-4EB1-B67A-FD48DBA7D06F}");
+
+class IZELVariableManager : public IZELMessageSink {
+public:
+    ZEL_RESERVED_SLOT(4);
+    ZEL_RESERVED_SLOT(5);
+    ZEL_RESERVED_SLOT(6);
+    virtual HRESULT ZEL_CALL WriteVariableBoolean(ZELStr name, uint8_t value) = 0;  // 7
+    ZEL_RESERVED_SLOT(8);
+    ZEL_RESERVED_SLOT(9);
+    ZEL_RESERVED_SLOT(10);
+    virtual HRESULT ZEL_CALL WriteVariableFloat(ZELStr name, float value) = 0;  // 11
+    ZEL_RESERVED_SLOT(12);
+    ZEL_RESERVED_SLOT(13);
+    ZEL_RESERVED_SLOT(14);
+    ZEL_RESERVED_SLOT(15);
+    ZEL_RESERVED_SLOT(16);
+    ZEL_RESERVED_SLOT(17);
+    ZEL_RESERVED_SLOT(18);
+    ZEL_RESERVED_SLOT(19);
+    ZEL_RESERVED_SLOT(20);
+    ZEL_RESERVED_SLOT(21);
+    ZEL_RESERVED_SLOT(22);
+    ZEL_RESERVED_SLOT(23);
+
+protected:
+    ~IZELVariableManager() = default;
+};
+constexpr TGUID IID_IZELVariableManager = GUID("{5528E859-0D7D-41CE-9E82-D7CF50228A5B}");
+
+class IZELModule;
+
+// What the host fills in when it creates an instance of a module.
+struct TZELModuleInstance {
+    uint16_t InstanceID;
+    IZELModule* Module;
+    uint8_t Unread[336];
+};
+
+class IZELInstanceControl : public IZELMessageSink {
+public:
+    virtual HRESULT ZEL_CALL CreateInstance(TGUID moduleID, TZELModuleInstance* instance, int32_t reserved) = 0;  // 4
+    virtual HRESULT ZEL_CALL DeleteInstance(uint32_t instance) = 0;  // 5
+    ZEL_RESERVED_SLOT(6);
+    ZEL_RESERVED_SLOT(7);
+    ZEL_RESERVED_SLOT(8);
+    ZEL_RESERVED_SLOT(9);
+    ZEL_RESERVED_SLOT(10);
+    ZEL_RESERVED_SLOT(11);
+    ZEL_RESERVED_SLOT(12);
+    ZEL_RESERVED_SLOT(13);
+    virtual HRESULT ZEL_CALL SetInstanceStatus(uint32_t instance, int32_t status) = 0;  // 14
+    ZEL_RESERVED_SLOT(15);
+    ZEL_RESERVED_SLOT(16);
+    ZEL_RESERVED_SLOT(17);
+
+protected:
+    ~IZELInstanceControl() = default;
+};
+constexpr TGUID IID_IZELInstanceControl = GUID("{0D8CEA36-DFA4-4576-ACC8-5675042D7599}");
+
+class IZELEventScripter : public IZELMessageSink {
+public:
+    ZEL_RESERVED_SLOT(4);
+    ZEL_RESERVED_SLOT(5);
+    ZEL_RESERVED_SLOT(6);
+    ZEL_RESERVED_SLOT(7);
+    ZEL_RESERVED_SLOT(8);
+    ZEL_RESERVED_SLOT(9);
+    ZEL_RESERVED_SLOT(10);
+    ZEL_RESERVED_SLOT(11);
+    ZEL_RESERVED_SLOT(12);
+    ZEL_RESERVED_SLOT(13);
+    ZEL_RESERVED_SLOT(14);
+    ZEL_RESERVED_SLOT(15);
+    ZEL_RESERVED_SLOT(16);
+    ZEL_RESERVED_SLOT(17);
+    ZEL_RESERVED_SLOT(18);
+    ZEL_RESERVED_SLOT(19);
+    ZEL_RESERVED_SLOT(20);
+
+protected:
+    ~IZELEventScripter() = default;
+};
+constexpr TGUID IID_IZELEventScripter = GUID("{ED275B5F-4944-4B37-920F-498C1AFFB14F}");
+
+class IZELDebugServer : public IZELMessageSink {
+public:
+    ZEL_RESERVED_SLOT(4);
+    virtual HRESULT ZEL_CALL SendDebug(uint32_t instance, ZELStr text, int32_t reserved) = 0;  // 5
+
+protected:
+    ~IZELDebugServer() = default;
+};
+constexpr TGUID IID_IZELDebugServer = GUID("{CA3F512F-B1FB-4D2E-94D8-47C4139555B7}");
+
+#undef ZEL_RESERVED_SLOT
+
+// A method reference: code address, then the object it is bound to.
+struct TZELMethod {
+    void* Code;
+    void* Data;
+};
+
+struct TZELCallbackPair {
+    TZELMethod HostCallback;
+    TZELMethod ModuleCallback;
+};
+
+class IZELModule : public IZELMessageSink {
+public:
+    virtual HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) = 0;  // 4
+    virtual HRESULT ZEL_CALL ShowPropertyPage() = 0;                          // 5
+    virtual HRESULT ZEL_CALL HidePropertyPage() = 0;                          // 6
+    virtual HRESULT ZEL_CALL LoadSettings() = 0;                              // 7
+    virtual HRESULT ZEL_CALL SaveSettings() = 0;                              // 8
+    virtual int32_t ZEL_CALL GetRefCount() = 0;                               // 9
+
+protected:
+    ~IZELModule() = default;
+};
+constexpr TGUID IID_IZELModule = GUID("{551860D7-8E44-430B-8C44-CBB5AA708470}");
+
+// ---- module information record -------------------------------------------------------------
+
+using TZELRegisterProc = HRESULT(ZEL_CALL*)(IZELKernel* kernel);
+using TZELUnregisterProc = HRESULT(ZEL_CALL*)();
+using TZELCreateInstanceProc = HRESULT(ZEL_CALL*)(uint32_t instanceID, IZELModule** module);
+
+struct TZELModuleInfo {
+    TGUID ModuleID;
+    TGUID SecondaryID;
+    int32_t ModuleKind;
+    uint8_t Reserved[80];
+    ZELStr Author;
+    ZELStr Homepage;
+    ZELStr Name;
+    ZELStr Description;
+    uint16_t Value1;
+    uint16_t Value2;
+    double TimeStamp;
+    int32_t Value3;
+    TZELRegisterProc Register;
+    TZELUnregisterProc Unregister;
+    TZELCreateInstanceProc CreateInstance;
+};
+
+// The library's one export.
+using TZELModuleInfoProc = HRESULT(ZEL_CALL*)(const TZELModuleInfo** info);
+
+// ---- module base classes -------------------------------------------------------------------
+
+// A reference-counted object implementing IZELMessageSink; destroyed with its last reference.
+class TZELMessageObject : public IZELMessageSink {
+public:
+    TZELMessageObject(const TZELMessageObject&) = delete;
+    TZELMessageObject& operator=(const TZELMessageObject&) = delete;
+
+    HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override;
+    int32_t ZEL_CALL AddRef() override;
+    int32_t ZEL_CALL Release() override;
+    HRESULT ZEL_CALL MessageSink(void* message) override;
+
+protected:
+    TZELMessageObject() = default;
+    virtual ~TZELMessageObject() = default;
+    // Gives the interface of this object's class that `iid` names, with a reference; false if none.
+    virtual bool GetInterface(const TGUID& iid, void** obj);
+    int32_t RefCount() const noexcept { return FRefCount.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<int32_t> FRefCount{0};
+};
+
+// The default behaviour of IZELModule for module instances.
+class TZELModuleObject : public TZELMessageObject, public IZELModule {
+public:
+    // IZELModule's first slots reach the same object as IZELMessageSink's.
+    HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override;
+    int32_t ZEL_CALL AddRef() override;
+    int32_t ZEL_CALL Release() override;
+    HRESULT ZEL_CALL MessageSink(void* message) override;
+    HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) override;
+    HRESULT ZEL_CALL ShowPropertyPage() override;
+    HRESULT ZEL_CALL HidePropertyPage() override;
+    HRESULT ZEL_CALL LoadSettings() override;
+    HRESULT ZEL_CALL SaveSettings() override;
+    int32_t ZEL_CALL GetRefCount() final;
+
+protected:
+    TZELModuleObject() = default;
+    ~TZELModuleObject() override = default;
+    bool GetInterface(const TGUID& iid, void** obj) override;
+};
+
+}  // namespace zel

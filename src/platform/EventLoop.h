@@ -1,0 +1,43 @@
+#pragma once
+// The main-thread event loop as the module uses it: window timers, processing of pending messages,
+// a wait that returns when messages arrive, and the modal message box. Implemented on Qt; callers
+// never see Qt types.
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zel {
+
+// A timer that fires on the thread that created it, while that thread processes messages.
+class WindowTimer {
+public:
+    WindowTimer(int intervalMs, std::function<void()> handler, bool enabled);
+    ~WindowTimer();
+    WindowTimer(const WindowTimer&) = delete;
+    WindowTimer& operator=(const WindowTimer&) = delete;
+
+    void SetEnabled(bool enabled);
+    bool Enabled() const;
+    int Interval() const;
+    // An empty handler makes ticks do nothing.
+    void SetHandler(std::function<void()> handler);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> FImpl;
+};
+
+// Handles every message that is pending now; returns at once when there is none.
+void ProcessMessages();
+// Blocks until a message arrives (true) or `timeoutMs` passes (false); handles what woke it.
+bool WaitForMessages(int timeoutMs);
+// True on the thread that runs the application's event loop.
+bool IsMainThread();
+// Shows a modal message box with 8-bit (Windows-1252) text and returns when it is closed.
+void ShowMessageBox(const std::string& text);
+// Replaces the message box, for headless hosts and tests; an empty handler restores the box.
+void SetMessageBoxHandler(std::function<void(const std::string&)> handler);
+// The decimal separator of the user's locale.
+char LocaleDecimalSeparator();
+
+}  // namespace zel
