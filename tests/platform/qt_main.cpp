@@ -1,0 +1,13 @@
+// Timers and message waits need the application's event loop on the main thread. Tests never need a
+// screen, so the offscreen platform is the default (also while CTest lists the tests at build time).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
