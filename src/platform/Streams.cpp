@@ -17,6 +17,15 @@ int64_t ClampedSeek(int64_t position, int64_t size, int64_t offset, TSeekOrigin 
     return std::max<int64_t>(0, base + offset);
 }
 
+// Copies what is left of `data` from `position` on, at most `count` bytes, and advances `position`.
+int64_t ReadBytes(std::string_view data, int64_t& position, void* buffer, int64_t count) {
+    int64_t avail = static_cast<int64_t>(data.size()) - position;
+    int64_t n = std::clamp<int64_t>(count, 0, std::max<int64_t>(avail, 0));
+    if (n > 0) std::memcpy(buffer, data.data() + position, static_cast<size_t>(n));
+    position += n;
+    return n;
+}
+
 }  // namespace
 
 int64_t TStream::Size() {
@@ -34,13 +43,7 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
     if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
 }
 
-int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-    int64_t avail = static_cast<int64_t>(FData.size()) - FPosition;
-    int64_t n = std::clamp<int64_t>(count, 0, std::max<int64_t>(avail, 0));
-    if (n > 0) std::memcpy(buffer, FData.data() + FPosition, static_cast<size_t>(n));
-    FPosition += n;
-    return n;
-}
+int64_t TMemoryStream::Read(void* buffer, int64_t count) { return ReadBytes(FData, FPosition, buffer, count); }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0) return 0;
@@ -56,13 +59,7 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     return FPosition;
 }
 
-int64_t TBytesViewStream::Read(void* buffer, int64_t count) {
-    int64_t avail = static_cast<int64_t>(FData.size()) - FPosition;
-    int64_t n = std::clamp<int64_t>(count, 0, std::max<int64_t>(avail, 0));
-    if (n > 0) std::memcpy(buffer, FData.data() + FPosition, static_cast<size_t>(n));
-    FPosition += n;
-    return n;
-}
+int64_t TBytesViewStream::Read(void* buffer, int64_t count) { return ReadBytes(FData, FPosition, buffer, count); }
 
 int64_t TBytesViewStream::Seek(int64_t offset, TSeekOrigin origin) {
     FPosition = ClampedSeek(FPosition, Size(), offset, origin);
