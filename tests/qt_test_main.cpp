@@ -1,5 +1,6 @@
-// Timers and message waits need the application's event loop on the main thread. Tests never need a
-// screen, so the offscreen platform is the default (also while CTest lists the tests at build time).
+// For test programs whose code needs the Qt application on the main thread (timers, message waits).
+// Tests never need a screen, so the offscreen platform is the default (also while CTest lists the
+// tests at build time).
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,0 +1,92 @@
+#pragma once
+// One configured ALL3000 box: the host services it uses, its configuration in the host's settings
+// store, and the one-second timer that drives its updates.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/IO.ALL3000_Types.h"
+#include "device/UZELUtils.h"
+#include "host/UZELTypes.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+
+namespace zel {
+
+class TZELALL3000 : public TZELModuleObject {
+public:
+    // Keeps `kernel` (nil allowed: then no service and no log), `instanceID` and `moduleInfo` (not
+    // owned; its Name and ModuleID are used).
+    TZELALL3000(IZELKernel* kernel, uint16_t instanceID, const TZELModuleInfo* moduleInfo);
+
+    // IZELModule
+    HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) override;
+    HRESULT ZEL_CALL ShowPropertyPage() override;
+    HRESULT ZEL_CALL HidePropertyPage() override;
+    HRESULT ZEL_CALL LoadSettings() override;
+    HRESULT ZEL_CALL SaveSettings() override;
+
+    // IZELALL3000, reached through the configuration interface below.
+    virtual HRESULT GetConfiguration(TZELALL3000Settings& config);
+    virtual HRESULT SetConfiguration(const TZELALL3000Settings& config);
+    virtual HRESULT DetectSensors();
+    virtual HRESULT UpdateNow();
+
+    // The timer's handler: starts an update when one is due.
+    void OnTimerTick();
+    // Due once at least Interval whole seconds lie between the last update (or construction) and
+    // `now`; always with an Interval of 0 or less.
+    bool IsUpdateDue(TDateTime now) const noexcept;
+    TDateTime LastUpdate() const noexcept { return FLastUpdate; }
+    bool TimerEnabled() const;
+
+protected:
+    ~TZELALL3000() override;
+    bool GetInterface(const TGUID& iid, void** obj) override;
+
+private:
+    // IZELALL3000 as a separate face of the instance: it shares the reference count and the
+    // IZELModule operations, but answers QueryInterface in its own, narrower way.
+    class TConfigIntf final : public IZELALL3000 {
+    public:
+        explicit TConfigIntf(TZELALL3000& owner) noexcept : FOwner(owner) {}
+        HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override;
+        int32_t ZEL_CALL AddRef() override;
+        int32_t ZEL_CALL Release() override;
+        HRESULT ZEL_CALL MessageSink(void* message) override;
+        HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) override;
+        HRESULT ZEL_CALL ShowPropertyPage() override;
+        HRESULT ZEL_CALL HidePropertyPage() override;
+        HRESULT ZEL_CALL LoadSettings() override;
+        HRESULT ZEL_CALL SaveSettings() override;
+        int32_t ZEL_CALL GetRefCount() override;
+        HRESULT ZEL_CALL GetConfiguration(TZELALL3000Settings& config) override;
+        HRESULT ZEL_CALL SetConfiguration(const TZELALL3000Settings& config) override;
+        HRESULT ZEL_CALL DetectSensors() override;
+        HRESULT ZEL_CALL UpdateNow() override;
+
+    private:
+        TZELALL3000& FOwner;
+    };
+
+    static HRESULT ZEL_CALL DataReceiver(void* self, int32_t a1, int32_t a2, int32_t a3, int32_t a4, int32_t a5);
+    std::string Sender() const;
+    void Log(int32_t code, std::string_view text) const noexcept;
+
+    TIntf<IZELKernel> FKernel;
+    TIntf<IZELVariableManager> FVariableManager;
+    TIntf<IZELInstanceControl> FInstanceControl;
+    TIntf<IZELEventScripter> FEventScripter;  // held, never called
+    TIntf<IZELSettings> FSettings;
+    TIntf<IZELDebugServer> FDebugServer;
+    const TZELModuleInfo* FModuleInfo;
+    TZELCallbackPair FCallbacks{};
+    TZELALL3000Settings FConfig;
+    uint16_t FInstanceID;
+    TDateTime FLastUpdate = 0;
+    std::unique_ptr<WindowTimer> FTimer;
+    TConfigIntf FConfigIntf;
+    bool FDestroying = false;
+};
+
+}  // namespace zel
