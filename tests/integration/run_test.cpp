@@ -1,0 +1,189 @@
+// zelhost with the module: the lifecycle as the event stream shows it, and the store the instances
+// leave behind. Every instance gets the address 127.0.0.1 first, or the kernel state that keeps
+// the module off the network.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "Process.h"
+
+using namespace zeltest;
+
+namespace {
+
+const std::string Zelhost = ZELHOST_BIN;
+const std::string Module = ZELHOST_MODULE;
+
+struct TLog {
+    int code;
+    std::string sender;
+    std::string text;
+};
+
+TProcessResult Zel(std::vector<std::string> args) {
+    args.insert(args.begin(), Zelhost);
+    return RunProcess(args);
+}
+
+std::string SetLoopback(const std::string& store, const std::string& instance) {
+    auto r = Zel({"set", "--store", store, "--instance", instance, "Settings/IPAddress=127.0.0.1"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    return ReadFile(store);
+}
+
+// Every line of a --jsonl run is one JSON object with an event name.
+std::vector<QJsonObject> Events(const std::string& out) {
+    std::vector<QJsonObject> events;
+    size_t start = 0;
+    for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
+        QByteArray line = QByteArray::fromStdString(out.substr(start, nl - start));
+        QJsonParseError error{};
+        QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        EXPECT_TRUE(error.error == QJsonParseError::NoError && doc.isObject()) << line.toStdString();
+        EXPECT_TRUE(doc.object().contains("event")) << line.toStdString();
+        events.push_back(doc.object());
+    }
+    EXPECT_EQ(start, out.size()) << "output ends with a complete line";
+    return events;
+}
+
+bool IsLog(const QJsonObject& e, const TLog& log) {
+    return e["event"] == "log" && e["code"].toInt() == log.code &&
+           e["sender"].toString().toStdString() == log.sender && e["text"].toString().toStdString() == log.text;
+}
+
+// The log lines appear in this order; other events may come between them.
+void ExpectLogsInOrder(const std::vector<QJsonObject>& events, const std::vector<TLog>& expected) {
+    size_t next = 0;
+    for (const QJsonObject& e : events)
+        if (next < expected.size() && IsLog(e, expected[next])) ++next;
+    EXPECT_EQ(next, expected.size()) << "missing or out of order: " << expected[std::min(next, expected.size() - 1)].text
+                                     << " from " << expected[std::min(next, expected.size() - 1)].sender;
+}
+
+void ExpectNoHostWarnings(const std::vector<QJsonObject>& events) {
+    for (const QJsonObject& e : events)
+        EXPECT_NE(e["sender"].toString(), "zelhost") << e["text"].toString().toStdString();
+}
+
+const TLog Register{10021, "ALL3000", "Register"};
+const TLog Creating{10021, "ALL3000", "Creating new Instance..."};
+const TLog Unregister{10021, "ALL3000", "Unregister"};
+TLog Created(int id) { return {10021, "ALL3000 #" + std::to_string(id), "Interface Create"}; }
+TLog Destroyed(int id) { return {10021, "ALL3000 #" + std::to_string(id), "Interface Destroy"}; }
+
+// The 18 values an instance saves when nothing but its address was configured.
+std::string SavedDefaults() {
+    std::string s = "Settings/IPAddress=127.0.0.1\nSettings/Interval=60\n";
+    for (int i = 0; i < 8; ++i) {
+        std::string section = "Settings/S" + std::to_string(i);
+        s += section + "/VarName=\n" + section + "/DeviceType=0\n";
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(ZelhostWithModule, RunShowsTheLifecycleAndSavesAllSettings) {
+    TTempDir dir;
+    std::string store = dir.File("store.xml");
+    SetLoopback(store, "1");
+    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "2", "--jsonl"});
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    auto events = Events(r.Out);
+    ExpectLogsInOrder(events, {Register, Creating, Created(1), Destroyed(1), Unregister});
+    ExpectNoHostWarnings(events);
+
+    auto get = Zel({"get", "--store", store, "--instance", "1"});
+    EXPECT_EQ(get.ExitCode, 0);
+    EXPECT_EQ(get.Out, SavedDefaults());
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
+}
+
+TEST(ZelhostWithModule, StopSignalsEndTheRunCleanly) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        TTempDir dir;
+        std::string store = dir.File("store.xml");
+        SetLoopback(store, "1");
+        SetLoopback(store, "2");
+        TChildProcess child({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2", "--jsonl"});
+        ASSERT_TRUE(child.WaitForOutput(R"("sender":"ALL3000 #2","text":"Interface Create")", 20000));
+        child.Signal(sig);
+        auto r = child.Wait(20000);
+        ASSERT_FALSE(r.TimedOut) << strsignal(sig);
+        EXPECT_EQ(r.Signal, 0);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        auto events = Events(r.Out);
+        ExpectLogsInOrder(events, {Register, Creating, Created(1), Creating, Created(2), Destroyed(1), Destroyed(2),
+                                   Unregister});
+        ExpectNoHostWarnings(events);
+        EXPECT_EQ(Zel({"get", "--store", store, "--instance", "2"}).Out, SavedDefaults()) << strsignal(sig);
+    }
+}
+
+TEST(ZelhostWithModule, RefusedServicesAreReportedAndRefusedSettingsWriteNothing) {
+    const struct {
+        const char* service;
+        const char* text;
+    } cases[] = {
+        {"settings", ">Couldn't obtain Settings Object"},
+        {"variables", ">Couldn't obtain VariableManager Object"},
+        {"scripter", ">Couldn't obtain EventScripter Object"},
+        {"instances", ">Couldn't obtain InstanceControl Object"},
+        {"debug", ">Couldn't obtain DebugServer Object"},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        std::string store = dir.File("store.xml");
+        std::string before = SetLoopback(store, "1");
+        struct stat st1 {}, st2 {};
+        ASSERT_EQ(::stat(store.c_str(), &st1), 0);
+        // Kernel state 0: with settings refused the instance has its default (non-loopback)
+        // address, and the module tests its device only while the kernel reports 10013.
+        auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "0.2", "--jsonl",
+                      "--kernel-state", "0", "--refuse", c.service});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        auto events = Events(r.Out);
+        ExpectLogsInOrder(events, {Register, Creating, {10024, "ALL3000 #1", c.text}, Created(1), Destroyed(1),
+                                   Unregister});
+        ExpectNoHostWarnings(events);
+        if (std::string(c.service) == "settings") {
+            ASSERT_EQ(::stat(store.c_str(), &st2), 0);
+            EXPECT_EQ(ReadFile(store), before);
+            EXPECT_EQ(st1.st_ino, st2.st_ino) << "the store file was replaced";
+        }
+    }
+}
+
+TEST(ZelhostWithModule, KernelStateZeroKeepsTheModuleOffItsDevice) {
+    TTempDir dir;
+    std::string store = dir.File("store.xml");
+    SetLoopback(store, "1");
+    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "0.5", "--jsonl",
+                  "--kernel-state", "0"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    auto events = Events(r.Out);
+    ExpectLogsInOrder(events, {Register, Creating, Created(1), Destroyed(1), Unregister});
+    for (const QJsonObject& e : events) {
+        EXPECT_NE(e["event"], "status") << "no connection test, so no status";
+        EXPECT_FALSE(e["text"].toString().startsWith("Testing connection"));
+    }
+    EXPECT_EQ(Zel({"get", "--store", store, "--instance", "1"}).Out, SavedDefaults());
+}
+
+TEST(ZelhostWithModule, WithoutJsonlEventsAreReadableLines) {
+    TTempDir dir;
+    std::string store = dir.File("store.xml");
+    SetLoopback(store, "7");
+    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "7", "--seconds", "0", "--kernel-state",
+                  "0"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("log    10021 ALL3000: Register\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("log    10021 ALL3000 #7: Interface Create\n"), std::string::npos) << r.Out;
+    EXPECT_EQ(r.Out.find('{'), std::string::npos);
+}

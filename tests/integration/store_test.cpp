@@ -1,0 +1,157 @@
+// The settings store on its own: values survive the file byte for byte, writing is atomic, and
+// anything that is not a store is refused.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "Process.h"
+#include "SettingsStore.h"
+
+using namespace zelhost;
+using zeltest::TTempDir;
+
+namespace {
+
+const std::vector<std::string_view> Settings = {"Settings"};
+
+std::string AllHighBytes() {
+    std::string s;
+    for (int b = 0x80; b <= 0xFF; ++b) s += static_cast<char>(b);
+    return s;
+}
+
+}  // namespace
+
+TEST(SettingsStore, ValuesComeBackFromTheFileByteForByte) {
+    const std::vector<std::string> values = {
+        "127.0.0.1",
+        "  blanks at both ends  ",
+        "",
+        "\"\"",  // what an empty attribute loads as
+        "\"quoted\" & <tagged> 'too'",
+        "line\r\nbreaks\nand\rsingle",
+        "\r\nlf&",  // the line-break entities would swallow this one
+        "&lf&&amp;&quot;",
+        std::string("zero\0byte", 9),
+        "\t\x01\x1f control",
+        AllHighBytes(),
+        std::string(5000, 'x'),  // longer than the loader's line window
+    };
+    TTempDir dir;
+    std::vector<std::string> keys;
+    {
+        TSettingsStore store(dir.File("store.xml"));
+        store.Load();
+        for (size_t i = 0; i < values.size(); ++i) {
+            keys.push_back("V" + std::to_string(i));
+            ASSERT_TRUE(store.Write(7, Settings, keys.back(), values[i])) << i;
+        }
+        store.Save();
+    }
+    TSettingsStore back(dir.File("store.xml"));
+    back.Load();
+    auto listed = back.Values(7);
+    ASSERT_EQ(listed.size(), values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::string v = "untouched";
+        EXPECT_TRUE(back.Read(7, Settings, keys[i], v)) << i;
+        EXPECT_EQ(v, values[i]) << i;
+        EXPECT_EQ(listed[i].Key, "Settings/" + keys[i]);
+        EXPECT_EQ(listed[i].Value, values[i]) << i;
+    }
+    EXPECT_FALSE(back.Dirty());
+}
+
+TEST(SettingsStore, SaveReplacesTheFileAndLeavesNothingElse) {
+    TTempDir dir;
+    std::string file = dir.File("store.xml");
+    TSettingsStore store(file);
+    store.Load();
+    ASSERT_TRUE(store.Write(1, Settings, "IPAddress", "127.0.0.1"));
+    store.Save();
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ASSERT_TRUE(store.Write(1, Settings, "Interval", "5"));
+    store.Save();
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the store keeps its permissions";
+}
+
+TEST(SettingsStore, FailedSaveLeavesNothingBehind) {
+    TTempDir dir;
+    // The folder does not exist: nothing can be created.
+    TSettingsStore missing(dir.File("no/such/folder/store.xml"));
+    missing.Load();
+    ASSERT_TRUE(missing.Write(1, Settings, "Interval", "5"));
+    EXPECT_THROW(missing.Save(), EStoreError);
+    EXPECT_TRUE(missing.Dirty());
+    // The target is a folder: the temporary file is written, then the rename fails.
+    ASSERT_EQ(::mkdir(dir.File("occupied").c_str(), 0755), 0);
+    TSettingsStore occupied(dir.File("occupied"));
+    ASSERT_TRUE(occupied.Write(1, Settings, "Interval", "5"));
+    EXPECT_THROW(occupied.Save(), EStoreError);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"occupied"});
+}
+
+TEST(SettingsStore, RefusesDocumentsThatAreNoStore) {
+    const std::string good =
+        "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n<SettingsStore>\r\n  <Instance ID=\"1\">\r\n"
+        "    <Settings>\r\n      <IPAddress value=\"127.0.0.1\"/>\r\n    </Settings>\r\n  </Instance>\r\n"
+        "</SettingsStore>\r\n";
+    const struct {
+        const char* name;
+        std::string document;
+    } cases[] = {
+        {"empty file", ""},
+        {"plain text", "settings"},
+        {"truncated", good.substr(0, good.size() / 2)},
+        {"end tags lost", good.substr(0, good.find("</Settings>"))},
+        {"crossed end tags", "<SettingsStore><Instance ID=\"1\"><S></Instance></S></SettingsStore>"},
+        {"text after the end", good + "junk"},
+        {"second top element", good + "<SettingsStore/>"},
+        {"other top element", "<Config><Instance ID=\"1\"/></Config>"},
+        {"instance without ID", "<SettingsStore><Instance/></SettingsStore>"},
+        {"instance ID out of range", "<SettingsStore><Instance ID=\"65536\"/></SettingsStore>"},
+        {"instance ID not canonical", "<SettingsStore><Instance ID=\"01\"/></SettingsStore>"},
+        {"instance twice", "<SettingsStore><Instance ID=\"1\"/><Instance ID=\"1\"/></SettingsStore>"},
+        {"key twice", "<SettingsStore><Instance ID=\"1\"><S><K value=\"a\"/><k value=\"b\"/></S></Instance></SettingsStore>"},
+        {"value and hex", "<SettingsStore><Instance ID=\"1\"><S><K value=\"a\" hex=\"61\"/></S></Instance></SettingsStore>"},
+        {"bad hex", "<SettingsStore><Instance ID=\"1\"><S><K hex=\"6\"/></S></Instance></SettingsStore>"},
+        {"text in a key", "<SettingsStore><Instance ID=\"1\"><S><K>text</K></S></Instance></SettingsStore>"},
+        {"invalid name", "<SettingsStore><Instance ID=\"1\"><S><9K value=\"a\"/></S></Instance></SettingsStore>"},
+        {"zero byte", std::string("<SettingsStore>\0</SettingsStore>", 32)},
+    };
+    for (const auto& c : cases) {
+        TSettingsStore store("unused.xml");
+        EXPECT_THROW(store.LoadFromString(c.document), EStoreCorrupt) << c.name;
+        EXPECT_TRUE(store.Values(1).empty()) << c.name;
+    }
+    const char* accepted[] = {
+        "<SettingsStore/>",
+        "<SettingsStore></SettingsStore>",
+        "<?xml version=\"1.0\"?>\n<!-- kept by hand -->\n<SettingsStore>\n</SettingsStore>\n",
+    };
+    for (const char* document : accepted) {
+        TSettingsStore store("unused.xml");
+        EXPECT_NO_THROW(store.LoadFromString(document)) << document;
+    }
+    TSettingsStore store("unused.xml");
+    store.LoadFromString(good);
+    std::string v;
+    EXPECT_TRUE(store.Read(1, Settings, "IPAddress", v));
+    EXPECT_EQ(v, "127.0.0.1");
+}
+
+TEST(SettingsStore, ReadsAndWritesRefuseNamesTheDocumentCannotHold) {
+    TSettingsStore store("unused.xml");
+    const std::vector<std::string_view> badPaths[] = {{""}, {"S 0"}, {"Settings", "a/b"}, {"<x>"}, {"1st"}};
+    for (const auto& path : badPaths) {
+        EXPECT_FALSE(store.Write(1, path, "Key", "v"));
+        std::string v = "untouched";
+        EXPECT_FALSE(store.Read(1, path, "Key", v));
+        EXPECT_EQ(v, "untouched");
+    }
+    for (std::string_view key : {"", "a b", "k=v", "x\"y", "-k"}) EXPECT_FALSE(store.Write(1, Settings, key, "v")) << key;
+    EXPECT_FALSE(store.Dirty());
+    EXPECT_TRUE(store.Instances().empty()) << "a refused write creates no elements";
+}

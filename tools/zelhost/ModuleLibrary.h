@@ -1,0 +1,39 @@
+#pragma once
+// A module file loaded into the host: the library handle and the module's information record.
+#include <string>
+
+#include "host/UZELTypes.h"
+#include "platform/Exceptions.h"
+
+namespace zelhost {
+
+// The module file cannot be loaded or is not a module.
+class ELoadError : public zel::Exception {
+public:
+    using Exception::Exception;
+};
+
+// "0x80004005": result codes as people look them up.
+std::string HexResult(zel::HRESULT r);
+
+class TModuleLibrary {
+public:
+    // Loads the file and calls ZELModuleInfo; ELoadError when any of that fails.
+    explicit TModuleLibrary(const std::string& path);
+    ~TModuleLibrary() { Close(); }
+    TModuleLibrary(const TModuleLibrary&) = delete;
+    TModuleLibrary& operator=(const TModuleLibrary&) = delete;
+
+    // Valid until Close.
+    const zel::TZELModuleInfo& Info() const noexcept { return *FInfo; }
+    // Unloads the library: nothing of the module may be alive any more.
+    void Close() noexcept;
+    // Leaves the library loaded for the rest of the process, for when module objects outlive it.
+    void Keep() noexcept;
+
+private:
+    void* FHandle = nullptr;
+    const zel::TZELModuleInfo* FInfo = nullptr;
+};
+
+}  // namespace zelhost

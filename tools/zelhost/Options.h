@@ -1,0 +1,72 @@
+#pragma once
+// The command line:
+//   zelhost run --module PATH --store FILE --instance ID[,ID...] [--seconds N] [--jsonl]
+//               [--kernel-state N] [--refuse LIST]
+//   zelhost set --store FILE --instance ID KEY=VALUE...
+//   zelhost get --store FILE --instance ID
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+
+namespace zelhost {
+
+// Bad arguments: the message goes out with the usage text, exit code 2.
+class EUsage : public zel::Exception {
+public:
+    using Exception::Exception;
+};
+
+// Services the kernel answers E_NOINTERFACE for, so that tests can see a module cope without them.
+struct TRefusals {
+    bool Settings = false;
+    bool Variables = false;
+    bool Instances = false;
+    bool Scripter = false;
+    bool Debug = false;
+};
+
+struct TRunOptions {
+    std::string Module;
+    std::string Store;
+    std::vector<uint16_t> Instances;
+    // Without it the host runs until SIGINT or SIGTERM.
+    std::optional<int> Milliseconds;
+    bool Json = false;
+    std::optional<int32_t> KernelState;
+    TRefusals Refuse;
+};
+
+struct TAssignment {
+    std::vector<std::string> Path;  // sections
+    std::string Key;
+    std::string Value;  // bytes as given, no conversion
+};
+
+struct TSetOptions {
+    std::string Store;
+    uint16_t Instance = 0;
+    std::vector<TAssignment> Values;
+};
+
+struct TGetOptions {
+    std::string Store;
+    uint16_t Instance = 0;
+};
+
+enum class TCommand { Help, Run, Set, Get };
+
+struct TCommandLine {
+    TCommand Command = TCommand::Help;
+    TRunOptions Run;
+    TSetOptions Set;
+    TGetOptions Get;
+};
+
+// `args` without the program name. EUsage for anything that is not exactly the forms above.
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+const char* UsageText();
+
+}  // namespace zelhost

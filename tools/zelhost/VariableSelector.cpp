@@ -1,0 +1,114 @@
+#include "VariableSelector.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdlib>
+
+#include "platform/TextUtils.h"
+
+namespace zelhost {
+
+using zel::E_FAIL;
+using zel::E_NOINTERFACE;
+using zel::E_NOTIMPL;
+using zel::S_OK;
+
+TSelectorInstance::TSelectorInstance(THost& host) : FHost(host) { FHost.LiveSelectors.fetch_add(1); }
+
+TSelectorInstance::~TSelectorInstance() { FHost.LiveSelectors.fetch_sub(1); }
+
+HRESULT ZEL_CALL TSelectorInstance::QueryInterface(const TGUID& iid, void** obj) {
+    if (!obj) return E_FAIL;
+    if (iid == zel::IID_IUnknown || iid == zel::IID_IZELMessageSink || iid == zel::IID_IZELModule ||
+        iid == zel::IID_IZELVariableSelector) {
+        AddRef();
+        *obj = static_cast<zel::IZELVariableSelector*>(this);
+        return S_OK;
+    }
+    *obj = nullptr;
+    return E_NOINTERFACE;
+}
+
+int32_t ZEL_CALL TSelectorInstance::AddRef() { return FRefs.fetch_add(1) + 1; }
+
+int32_t ZEL_CALL TSelectorInstance::Release() {
+    int32_t left = FRefs.fetch_sub(1) - 1;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT ZEL_CALL TSelectorInstance::MessageSink(void*) { return E_FAIL; }
+
+HRESULT ZEL_CALL TSelectorInstance::ExchangeCallbacks(zel::TZELCallbackPair& pair) {
+    pair.ModuleCallback = {nullptr, nullptr};
+    return S_OK;
+}
+
+HRESULT ZEL_CALL TSelectorInstance::ShowPropertyPage() { return E_NOTIMPL; }
+HRESULT ZEL_CALL TSelectorInstance::HidePropertyPage() { return E_NOTIMPL; }
+HRESULT ZEL_CALL TSelectorInstance::LoadSettings() { return E_NOTIMPL; }
+HRESULT ZEL_CALL TSelectorInstance::SaveSettings() { return E_NOTIMPL; }
+int32_t ZEL_CALL TSelectorInstance::GetRefCount() { return FRefs.load(); }
+
+HRESULT ZEL_CALL TSelectorInstance::SelectVariable(uint8_t kind, char** name) {
+    return Guarded(FHost, "SelectVariable", [&]() -> HRESULT {
+        if (!name) return E_FAIL;
+        std::vector<std::string> names = FHost.Variables.Names(kind);
+        std::string chosen;
+        HRESULT r = FHost.Chooser ? FHost.Chooser(kind, names, chosen) : E_FAIL;
+        if (zel::Failed(r)) return r;
+        if (chosen.empty()) return E_FAIL;
+        *name = zel::hoststr::Alloc(chosen);
+        return S_OK;
+    });
+}
+
+std::string Utf8ToWin1252(const QString& text) {
+    // The code points of bytes 0x80-0x9F, taken from the one table we have (the other direction).
+    static const std::array<char32_t, 32> high = [] {
+        std::array<char32_t, 32> t{};
+        for (int b = 0x80; b < 0xA0; ++b) {
+            QList<uint> u = QString::fromUtf8(zel::Win1252ToUtf8(std::string(1, static_cast<char>(b)))).toUcs4();
+            t[static_cast<size_t>(b - 0x80)] = u.isEmpty() ? 0xFFFD : u.front();
+        }
+        return t;
+    }();
+    std::string r;
+    for (uint u : text.toUcs4()) {
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            r += static_cast<char>(u);
+            continue;
+        }
+        char byte = '?';
+        for (size_t i = 0; i < high.size(); ++i)
+            if (high[i] == u && u != 0xFFFD) byte = static_cast<char>(0x80 + i);
+        r += byte;
+    }
+    return r;
+}
+
+HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) {
+    if (const char* scripted = std::getenv("ZELHOST_SELECT")) {
+        if (!*scripted) return E_FAIL;
+        chosen = scripted;
+        return S_OK;
+    }
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return E_FAIL;
+    QStringList items;
+    for (const std::string& n : names) items << QString::fromUtf8(zel::Win1252ToUtf8(n));
+    QString kindName = kind == zel::VariableKindBoolean ? QStringLiteral("boolean")
+                       : kind == zel::VariableKindFloat ? QStringLiteral("float")
+                                                        : QStringLiteral("kind %1").arg(kind);
+    bool ok = false;
+    // Editable: a variable that has not been written yet can still be named.
+    QString choice = QInputDialog::getItem(nullptr, QStringLiteral("Select variable"),
+                                           QStringLiteral("Host variables (%1):").arg(kindName), items, 0, true, &ok);
+    if (!ok || choice.trimmed().isEmpty()) return E_FAIL;
+    chosen = Utf8ToWin1252(choice);
+    return S_OK;
+}
+
+}  // namespace zelhost
