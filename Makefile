@@ -45,7 +45,7 @@ bench: setup
 	python3 bench/compare.py build-bench/bench/xml_bench
 
 demo: build
-	@echo "The demo arrives with the device instance; until then 'make test' exercises what exists."
+	$(NETNS) scripts/demo.sh build
 
 clean:
 	rm -rf build build-fuzz build-tsan build-asan build-bench
