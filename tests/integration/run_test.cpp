@@ -136,6 +136,8 @@ TEST(ZelhostWithModule, RefusedServicesAreReportedAndRefusedSettingsWriteNothing
         {"scripter", ">Couldn't obtain EventScripter Object"},
         {"instances", ">Couldn't obtain InstanceControl Object"},
         {"debug", ">Couldn't obtain DebugServer Object"},
+        // The names of the log lines are accepted as well.
+        {"EventScripter", ">Couldn't obtain EventScripter Object"},
     };
     for (const auto& c : cases) {
         TTempDir dir;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -113,7 +114,11 @@ int RunHost(const TRunOptions& options) {
     store.Load();
     TEventPrinter events(options.Json);
 
-    // Qt sees no arguments of ours; platform choice comes from the environment as usual.
+    // Qt sees no arguments of ours; platform choice comes from the environment as usual, except that
+    // a session without any display runs offscreen instead of aborting.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int qtArgc = 1;
     static char qtArg0[] = "zelhost";
     static char* qtArgv[] = {qtArg0, nullptr};

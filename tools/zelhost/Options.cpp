@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "platform/TextUtils.h"
+
 #include <charconv>
 #include <cmath>
 #include <set>
@@ -59,18 +61,27 @@ int32_t ParseKernelState(std::string_view text) {
 
 TRefusals ParseRefusals(std::string_view text) {
     TRefusals r;
+    // Each service by its short name, or by the name the module's refusal log line uses.
+    const struct {
+        const char* shortName;
+        const char* serviceName;
+        bool TRefusals::*flag;
+    } services[] = {
+        {"settings", "settings", &TRefusals::Settings},
+        {"variables", "variablemanager", &TRefusals::Variables},
+        {"instances", "instancecontrol", &TRefusals::Instances},
+        {"scripter", "eventscripter", &TRefusals::Scripter},
+        {"debug", "debugserver", &TRefusals::Debug},
+    };
     for (const std::string& name : Split(text, ',')) {
-        if (name == "settings")
-            r.Settings = true;
-        else if (name == "variables")
-            r.Variables = true;
-        else if (name == "instances")
-            r.Instances = true;
-        else if (name == "scripter")
-            r.Scripter = true;
-        else if (name == "debug")
-            r.Debug = true;
-        else
+        bool known = false;
+        for (const auto& s : services) {
+            if (zel::SameText(name, s.shortName) || zel::SameText(name, s.serviceName)) {
+                r.*(s.flag) = true;
+                known = true;
+            }
+        }
+        if (!known)
             throw EUsage("--refuse: \"" + name + "\" is not one of settings, variables, instances, scripter, debug");
     }
     return r;
