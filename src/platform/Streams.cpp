@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Exceptions.h"
@@ -71,6 +72,13 @@ TFileStream::TFileStream(const std::string& fileName, TMode mode) {
         FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
         if (FHandle < 0)
             throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+        // A folder opens for reading here but is no file: refuse it now, not at the first read.
+        struct stat st {};
+        if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(FHandle);
+            FHandle = -1;
+            throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(EISDIR));
+        }
     } else {
         FHandle = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (FHandle < 0)

@@ -48,8 +48,11 @@ int TStringList::IndexOfName(std::string_view name) const noexcept {
 
 std::string TStringList::Value(std::string_view name) const {
     int i = IndexOfName(name);
-    if (i < 0) return {};
-    const std::string& line = FLines[static_cast<size_t>(i)];
+    return i < 0 ? std::string() : ValueFromIndex(i);
+}
+
+std::string TStringList::ValueFromIndex(int index) const {
+    const std::string& line = Strings(index);
     size_t p = line.find(FSeparator);
     return p == std::string::npos ? std::string() : line.substr(p + 1);
 }

@@ -25,6 +25,8 @@ public:
     std::string Name(int index) const;
     int IndexOfName(std::string_view name) const noexcept;
     std::string Value(std::string_view name) const;
+    // The text after the separator of line `index` (empty when it has none).
+    std::string ValueFromIndex(int index) const;
     // A non-empty value replaces the first line of that name or appends one; an empty value
     // removes the first line of that name.
     void SetValue(std::string_view name, std::string_view value);

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/Exceptions.h"
@@ -130,21 +131,28 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
     constexpr size_t npos = std::string_view::npos;
     // A '>' before the first space leaves nothing between them.
     if (FindByte(tag.substr(0, space), '>') != npos) return true;
-    constexpr size_t MaxPieces = 16;
-    // Offsets into `tag`; left uninitialised on purpose, only the first `count` are used. A piece
-    // without '=' has an empty name and an empty value.
+    constexpr size_t InlinePieces = 16;
+    // Offsets into `tag`; a piece without '=' has an empty name and an empty value. Most tags fit
+    // the inline array, longer ones spill into a vector.
     struct Piece {
         size_t begin, nameEnd, valueBegin, end;
-    } pieces[MaxPieces];
+    };
+    Piece inlinePieces[InlinePieces];
+    std::vector<Piece> morePieces;
+    Piece* pieces = inlinePieces;
     size_t count = 0;
     size_t start = space + 1;
     size_t eq = npos;
     auto add = [&](size_t end) {
-        if (count == MaxPieces) return false;
-        if (eq == npos)
-            pieces[count++] = {start, start, end, end};
-        else
-            pieces[count++] = {start, eq, eq + 1, end};
+        Piece piece = eq == npos ? Piece{start, start, end, end} : Piece{start, eq, eq + 1, end};
+        if (count < InlinePieces) {
+            inlinePieces[count++] = piece;
+            return true;
+        }
+        if (morePieces.empty()) morePieces.assign(inlinePieces, inlinePieces + InlinePieces);
+        morePieces.push_back(piece);
+        pieces = morePieces.data();
+        ++count;
         return true;
     };
     bool quoted = false;
@@ -166,11 +174,20 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
     // The '/' of an empty tag is no part of the last value; a final separator adds no empty line.
     if (tag[q - 1] == '/') --q;
     if (start < q && !add(q)) return false;
-    for (size_t i = 0; i < count; ++i) {
-        size_t len = pieces[i].nameEnd - pieces[i].begin;
-        for (size_t j = 0; j < i; ++j)
-            if (pieces[j].nameEnd - pieces[j].begin == len &&
-                SameText(tag.substr(pieces[j].begin, len), tag.substr(pieces[i].begin, len)))
+    if (count <= InlinePieces) {
+        for (size_t i = 0; i < count; ++i) {
+            size_t len = pieces[i].nameEnd - pieces[i].begin;
+            for (size_t j = 0; j < i; ++j)
+                if (pieces[j].nameEnd - pieces[j].begin == len &&
+                    SameText(tag.substr(pieces[j].begin, len), tag.substr(pieces[i].begin, len)))
+                    return false;
+        }
+    } else {
+        // Many attributes: a set of the folded names keeps the check linear.
+        std::unordered_set<std::string> seen;
+        seen.reserve(count);
+        for (size_t i = 0; i < count; ++i)
+            if (!seen.insert(UpperCase(tag.substr(pieces[i].begin, pieces[i].nameEnd - pieces[i].begin))).second)
                 return false;
     }
     for (size_t i = 0; i < count; ++i) {
@@ -203,10 +220,10 @@ void ExtractParams(std::string_view tagString, TStringList& params) {
     params.Clear();
     size_t space = FindByte(tagString, ' ');
     if (space == std::string_view::npos) return;
+    // Without a '>' nothing lies between the first space and the end of the tag: no attributes.
+    size_t q = FindByte(tagString, '>');
+    if (q == std::string_view::npos) return;
     if (ExtractDistinctParams(tagString, space, params)) return;
-    // A tag without '>' is taken to its end.
-    size_t q = tagString.find('>');
-    if (q == std::string_view::npos) q = tagString.size();
     if (q >= 1 && tagString[q - 1] == '/') --q;
     std::string_view inner;
     if (q > space + 1) inner = tagString.substr(space + 1, q - space - 1);
@@ -434,10 +451,13 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
             case toText:
                 // Content after the top-level element has no item to go to and is ignored.
                 if (!current) break;
-                if (!HasNonBlank(current->FText))
+                if (!HasNonBlank(current->FText)) {
                     current->SetText(UnescapeText(token));
-                else
-                    current->SetText(current->FText + "\r\n" + UnescapeText(token));
+                } else {
+                    // Appended in place: an element with many runs must not cost quadratic time.
+                    current->FText.append("\r\n").append(UnescapeText(token));
+                    current->Changed();
+                }
                 break;
             case toStartTag:
                 if (!current) break;
@@ -504,12 +524,18 @@ void TXMLItem::LoadFromString(std::string_view s) {
 
 std::string TXMLItem::TagText() const {
     std::string r = FName;
-    for (int i = 0; i < FParams.Count(); ++i) {
+    const int count = FParams.Count();
+    // Each line is written with the value looked up by its name, which is the value of the first
+    // line of that name. Many attributes get an index of first lines instead of a scan per line.
+    std::unordered_map<std::string, int> firstLine;
+    if (count > 16)
+        for (int i = 0; i < count; ++i) firstLine.emplace(UpperCase(FParams.Name(i)), i);
+    for (int i = 0; i < count; ++i) {
         std::string name = FParams.Name(i);
         r += ' ';
         r += name;
         r += "=\"";
-        r += EscapeText(FParams.Value(name));
+        r += EscapeText(count > 16 ? FParams.ValueFromIndex(firstLine[UpperCase(name)]) : FParams.Value(name));
         r += '"';
     }
     return r;

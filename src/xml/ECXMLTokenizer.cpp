@@ -91,6 +91,7 @@ void TXMLTokenizer::SkipBlanks() {
 
 void TXMLTokenizer::ScanTag() {
     size_t p = FSourcePtr + 1;
+    bool lifted = false;
     for (;;) {
         char* buf = FBuffer.data();
         if (p < FSourceEnd) {
@@ -100,6 +101,7 @@ void TXMLTokenizer::ScanTag() {
             while (buf[stop] != '>' && buf[stop] != '\0') ++stop;
             if (buf[stop] == '>') {
                 FSourcePtr = stop + 1;
+                if (lifted) CutAfterTag();
                 return;
             }
             // Input ends at its first zero byte, so a zero inside a tag means it never closes.
@@ -111,6 +113,7 @@ void TXMLTokenizer::ScanTag() {
             buf[FSourceEnd] = FSaveChar;
             FSourceEnd = FBufPtr;
             SetSentinel();
+            lifted = true;
             continue;
         }
         if (FTokenPtr == 0 && FBufPtr == FBufEnd) Error(SLineTooLong);
@@ -122,6 +125,23 @@ void TXMLTokenizer::ScanTag() {
         ReadBuffer();
         if (FBufPtr <= available) Error(SUnterminatedTag);
     }
+}
+
+void TXMLTokenizer::CutAfterTag() {
+    // The cut of a full window was lifted to finish a tag. Cut again at the last line break behind the
+    // tag (or right behind the tag when there is none), so the text after it still ends only at a
+    // line boundary and an over-long line still raises the line-too-long error at the next refill.
+    if (FBufPtr != FBufEnd) return;
+    char* buf = FBuffer.data();
+    buf[FSourceEnd] = FSaveChar;
+    FSourceEnd = FSourcePtr;
+    for (size_t i = FBufEnd >= 2 ? FBufEnd - 2 : 0; i >= FSourcePtr && i >= 1; --i) {
+        if (buf[i] == '\n') {
+            FSourceEnd = i + 1;
+            break;
+        }
+    }
+    SetSentinel();
 }
 
 void TXMLTokenizer::ScanText() {

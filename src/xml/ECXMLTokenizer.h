@@ -64,6 +64,7 @@ private:
     void ReadBuffer();
     void SkipBlanks();
     void ScanTag();
+    void CutAfterTag();
     void ScanText();
     void SetSentinel();
 

@@ -185,8 +185,9 @@ TEST(Item, TagPartsAreClampedToTheTag) {
         {"<", "", ""},
         {"", "", ""},
         {"<a  >", "a", ""},
-        {"<a b=\"1\" c=\"x y\"", "a", "b=1;c=x y"},  // no '>'
-        {"<a b=\"1\"/", "a", "b=1"},
+        // Without '>' nothing lies between the first space and the tag's end.
+        {"<a b=\"1\" c=\"x y\"", "a", ""},
+        {"<a b=\"1\"/", "a", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ExtractTagName(c.tag), c.name) << c.tag;
@@ -196,6 +197,43 @@ TEST(Item, TagPartsAreClampedToTheTag) {
         std::string joined;
         for (int i = 0; i < params.Count(); ++i) joined += (i ? ";" : "") + params.Strings(i);
         EXPECT_EQ(joined, c.params) << c.tag;
+    }
+}
+
+TEST(Item, ManyAttributesKeepTheirRules) {
+    // More attributes than the common tag has. Distinct names are all unquoted. With a repeated name
+    // (compared without case) each pass works on the first line of that name, rewriting it under the
+    // name as last spelled, and the later line keeps its raw value; written back, every line carries
+    // the value of the first line of its name.
+    struct Case {
+        std::string tag, params, written;
+    };
+    Case distinct{"<a", "", "a"}, repeated{"<a", "", "a"};
+    for (int i = 0; i < 40; ++i) {
+        std::string n = "k" + std::to_string(i), v = "v" + std::to_string(i);
+        distinct.tag += " " + n + "=\"" + v + "\"";
+        distinct.params += (i ? ";" : "") + n + "=" + v;
+        distinct.written += " " + n + "=\"" + v + "\"";
+    }
+    for (int i = 0; i < 20; ++i) {
+        std::string n = i == 3 ? "K3" : "k" + std::to_string(i);
+        repeated.tag += " k" + std::to_string(i) + "=\"v\"";
+        repeated.params += (i ? ";" : "") + n + "=v";
+        repeated.written += " " + n + "=\"v\"";
+    }
+    distinct.tag += ">";
+    repeated.tag += " K3=\"w\">";
+    repeated.params += ";K3=\"w\"";
+    repeated.written += " K3=\"v\"";
+    for (const Case& c : {distinct, repeated}) {
+        TStringList params;
+        ExtractParams(c.tag, params);
+        std::string joined;
+        for (int i = 0; i < params.Count(); ++i) joined += (i ? ";" : "") + params.Strings(i);
+        EXPECT_EQ(joined, c.params) << c.tag;
+        TXMLItem item;
+        item.LoadFromString(c.tag);
+        EXPECT_EQ(item.TagText(), c.written);
     }
 }
 

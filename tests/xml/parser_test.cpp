@@ -106,6 +106,9 @@ TEST_F(ParserFiles, SaveEventsAndCancelling) {
     // Files that cannot be opened or created fail before any event.
     EXPECT_THROW(p.SaveToFile(Path("missing/a.xml")), EFCreateError);
     EXPECT_THROW(p.LoadFromFile(Path("missing.xml")), EFOpenError);
+    std::filesystem::create_directory(Path("folder.xml"));
+    EXPECT_THROW(p.LoadFromFile(Path("folder.xml")), EFOpenError);
+    EXPECT_THROW(p.SaveToFile(Path("folder.xml")), EFCreateError);
     EXPECT_EQ(ev.beforeSave, 4);
     EXPECT_EQ(ev.saved, 3);
     EXPECT_EQ(ev.beforeLoad, 0);

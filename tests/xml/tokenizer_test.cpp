@@ -127,8 +127,11 @@ TEST(Tokenizer, TagThatNeverEndsFailsAtEndOfInput) {
 
 TEST(Tokenizer, TagAcrossWindowBoundaryIsCompletedByRefill) {
     // The tag holds a line break, so a full window may be cut inside it; every offset around the
-    // 4096-byte boundary is tried.
+    // 4096-byte boundary is tried. The text run behind the tag crosses the boundary and must still
+    // arrive whole: after the tag the window is cut again at a line boundary.
     const std::string tag = "<item a=\"1\"\r\n b=\"2\">";
+    std::string run;
+    for (int w = 0; w < 20; ++w) run += (w ? " word" : "word") + std::to_string(w);
     for (int pad = 1; pad <= 64; ++pad) {
         Doc d;
         d.text = "<r>\n";
@@ -138,8 +141,8 @@ TEST(Tokenizer, TagAcrossWindowBoundaryIsCompletedByRefill) {
         d.tokens.push_back({toText, std::string(static_cast<size_t>(pad), 'p')});
         const size_t tagAt = d.text.size();
         const size_t tagIndex = d.tokens.size();
-        d.text += tag + "v</item>\n<z/>\n</r>\n";
-        d.tokens.insert(d.tokens.end(), {{toStartTag, "<item a=\"1\" b=\"2\">"}, {toText, "v"}, {toEndTag, "</item>"},
+        d.text += tag + run + "</item>\n<z/>\n</r>\n";
+        d.tokens.insert(d.tokens.end(), {{toStartTag, "<item a=\"1\" b=\"2\">"}, {toText, run}, {toEndTag, "</item>"},
                                          {toEmptyTag, "<z/>"}, {toEndTag, "</r>"}});
         int line = 0;
         ASSERT_EQ(Tokenize(d.text, &line), d.tokens) << pad;

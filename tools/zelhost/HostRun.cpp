@@ -123,6 +123,8 @@ int RunHost(const TRunOptions& options) {
     static char qtArg0[] = "zelhost";
     static char* qtArgv[] = {qtArg0, nullptr};
     QApplication app(qtArgc, qtArgv);
+    // Only the time limit or a signal ends a run, not closing the selector dialog or a message box.
+    app.setQuitOnLastWindowClosed(false);
     // A reader of our output that goes away must not kill the host before it saved the store.
     std::signal(SIGPIPE, SIG_IGN);
 
