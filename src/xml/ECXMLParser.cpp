@@ -542,7 +542,18 @@ std::string TXMLItem::TagText() const {
 }
 
 std::string TXMLItem::AsString(int indent) {
+    // Reserve about what will be written, so a large document is not copied at every growth step.
+    size_t estimate = 0;
+    std::vector<const TXMLItem*> work{this};
+    while (!work.empty()) {
+        const TXMLItem* item = work.back();
+        work.pop_back();
+        estimate += 2 * item->FName.size() + item->FText.size() + item->FText.size() / 8 + 16;
+        for (const std::string& line : item->FParams.Lines()) estimate += line.size() + 4;
+        work.insert(work.end(), item->FSubItems.begin(), item->FSubItems.end());
+    }
     std::string out;
+    out.reserve(estimate + estimate / 4 + static_cast<size_t>(std::max(indent, 0)) * 4);
     AppendAsString(out, indent);
     return out;
 }
