@@ -29,6 +29,12 @@ public:
     using Exception::Exception;
 };
 
+// A text that is not a number of the wanted kind.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 class EStreamError : public Exception {
 public:
     using Exception::Exception;

@@ -36,6 +36,8 @@ int64_t TStream::Size() {
     return size;
 }
 
+void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot change"); }
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
     if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
 }
@@ -58,6 +60,11 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     FPosition = ClampedSeek(FPosition, Size(), offset, origin);
     return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+    FData.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    FPosition = std::min(FPosition, Size());
 }
 
 int64_t TBytesViewStream::Read(void* buffer, int64_t count) { return ReadBytes(FData, FPosition, buffer, count); }
@@ -120,6 +127,13 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
     if (r < 0) throw EStreamError(std::string("Stream seek error: ") + std::strerror(errno));
     return static_cast<int64_t>(r);
+}
+
+void TFileStream::SetSize(int64_t size) {
+    int64_t position = Position();
+    if (::ftruncate(FHandle, static_cast<off_t>(std::max<int64_t>(size, 0))) != 0)
+        throw EStreamError(std::string("Stream size error: ") + std::strerror(errno));
+    if (position > size) SetPosition(size);
 }
 
 void TFileStream::Flush() {

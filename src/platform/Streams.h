@@ -20,6 +20,9 @@ public:
     virtual int64_t Write(const void* buffer, int64_t count) = 0;
     virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
     virtual int64_t Size();
+    // Cuts or lengthens the stream (new bytes are zero); the position stays where it was, or at
+    // the new end when that is before it. EStreamError where the size cannot change.
+    virtual void SetSize(int64_t size);
 
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
@@ -38,6 +41,7 @@ public:
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+    void SetSize(int64_t size) override;
     const std::string& DataString() const noexcept { return FData; }
 
 private:
@@ -68,6 +72,7 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    void SetSize(int64_t size) override;
     // Pushes written bytes to the disk (used before an atomic rename); EWriteError on failure.
     void Flush();
 

@@ -1,5 +1,7 @@
 #include "platform/TextUtils.h"
 
+#include "platform/Exceptions.h"
+
 namespace zel {
 
 std::string Trim(std::string_view s) {
@@ -25,6 +27,20 @@ bool SameText(std::string_view a, std::string_view b) noexcept {
 
 bool StartsText(std::string_view prefix, std::string_view s) noexcept {
     return s.size() >= prefix.size() && SameText(prefix, s.substr(0, prefix.size()));
+}
+
+int32_t StrToInt(std::string_view s) {
+    auto fail = [s] { return EConvertError("'" + std::string(s) + "' is not a valid integer value"); };
+    size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    if (i == s.size()) throw fail();
+    int64_t value = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9' || value > INT32_MAX + int64_t{1}) throw fail();
+        value = value * 10 + (s[i] - '0');
+    }
+    if (s[0] == '-') value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) throw fail();
+    return static_cast<int32_t>(value);
 }
 
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {

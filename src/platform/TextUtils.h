@@ -1,6 +1,7 @@
 #pragma once
 // Byte-string helpers. Text is 8-bit throughout; blanks are the bytes 0-32 taken as unsigned, and
 // case folding is ASCII-only so that no result depends on the process locale.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ bool StartsText(std::string_view prefix, std::string_view s) noexcept;
 // Replaces every occurrence of `from` by `to`, scanning left to right without rescanning what was
 // inserted (the runtime's replace-all).
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+
+// The runtime's integer conversion: an optional sign and decimal digits that fit 32 bits, nothing
+// else (no blanks, no hex); EConvertError otherwise.
+int32_t StrToInt(std::string_view s);
 
 // Windows-1252 text as UTF-8, for showing 8-bit text to people; the five unassigned bytes map to
 // U+FFFD.

@@ -1,0 +1,361 @@
+#include "net/IdStack.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/IdException.h"
+#include "platform/TextUtils.h"
+
+namespace zel {
+
+namespace {
+
+struct TErrorText {
+    int32_t Number;
+    const char* Text;
+};
+
+constexpr TErrorText kErrorTexts[] = {
+    {10004, "Interrupted system call."},
+    {10009, "Bad file number."},
+    {10013, "Access denied."},
+    {10014, "Buffer fault."},
+    {10022, "Invalid argument."},
+    {10024, "Too many open files."},
+    {10035, "Operation would block."},
+    {10036, "Operation now in progress."},
+    {10037, "Operation already in progress."},
+    {10038, "Socket operation on non-socket."},
+    {10039, "Destination address required."},
+    {10040, "Message too long."},
+    {10041, "Protocol wrong type for socket."},
+    {10042, "Bad protocol option."},
+    {10043, "Protocol not supported."},
+    {10044, "Socket type not supported."},
+    {10045, "Operation not supported on socket."},
+    {10046, "Protocol family not supported."},
+    {10047, "Address family not supported by protocol family."},
+    {10048, "Address already in use."},
+    {10049, "Cannot assign requested address."},
+    {10050, "Network is down."},
+    {10051, "Network is unreachable."},
+    {10052, "Net dropped connection or reset."},
+    {10053, "Software caused connection abort."},
+    {10054, "Connection reset by peer."},
+    {10055, "No buffer space available."},
+    {10056, "Socket is already connected."},
+    {10057, "Socket is not connected."},
+    {10058, "Cannot send or receive after socket is closed."},
+    {10059, "Too many references, cannot splice."},
+    {10060, "Connection timed out."},
+    {10061, "Connection refused."},
+    {10062, "Too many levels of symbolic links."},
+    {10063, "File name too long."},
+    {10064, "Host is down."},
+    {10065, "No route to host."},
+    {10066, "Directory not empty"},
+};
+
+std::mutex GStackLock;
+TIdStack* GStack = nullptr;
+int GStackUsers = 0;
+
+// A socket address for a dotted IPv4 text and port; other IP versions are not supported.
+sockaddr_in MakeAddress(const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
+    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = ip.empty() ? htonl(INADDR_ANY) : TIdStack::DottedToAddress(ip);
+    return addr;
+}
+
+[[noreturn]] void RaiseSocketError(int32_t code) {
+    if (code == Id_WSAENOTSOCK) throw EIdNotASocket();
+    throw EIdSocketError(code);
+}
+
+// Waits for `events` on one socket for at most `timeoutMs` (negative: no limit); an interrupted
+// wait goes on with the time that remains. Returns the events seen, 0 when the time ran out.
+short PollOne(TIdStackSocketHandle socket, short events, int32_t timeoutMs) {
+    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+    for (;;) {
+        int wait = -1;
+        if (deadline >= 0) wait = static_cast<int>(std::max<int64_t>(0, deadline - MonotonicMs()));
+        pollfd p{socket, events, 0};
+        int r = ::poll(&p, 1, wait);
+        if (r > 0) {
+            if (p.revents & POLLNVAL) RaiseSocketError(Id_WSAENOTSOCK);
+            return p.revents;
+        }
+        if (r == 0) return 0;
+        if (errno != EINTR) TIdStack::CheckSocketResult(-1);
+    }
+}
+
+// The outcome of a connect that is under way: raises its error, if any.
+void CheckPendingConnect(TIdStackSocketHandle socket) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    TIdStack::CheckSocketResult(::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len));
+    if (err != 0) RaiseSocketError(SocketErrorFromErrno(err));
+}
+
+void ReadName(int result, const sockaddr_storage& storage, std::string& ip, int32_t& port) {
+    TIdStack::CheckSocketResult(result);
+    if (storage.ss_family != AF_INET) throw EIdIPVersionUnsupported();
+    const auto& addr = reinterpret_cast<const sockaddr_in&>(storage);
+    ip = TIdStack::AddressToDotted(addr.sin_addr.s_addr);
+    port = ntohs(addr.sin_port);
+}
+
+// A decimal part of a dotted address: ASCII digits only, -1 for anything else or above 255.
+int AddressPart(std::string_view part) noexcept {
+    if (part.empty()) return -1;
+    int value = 0;
+    for (char c : part) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+        if (value > 255) return -1;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string SocketErrorText(int32_t errorCode) {
+    std::string text;
+    for (const auto& e : kErrorTexts)
+        if (e.Number == errorCode) text = e.Text;
+    return "Socket Error # " + std::to_string(errorCode) + "\r\n" + text;
+}
+
+int32_t SocketErrorFromErrno(int err) noexcept {
+    switch (err) {
+        case EINTR: return 10004;
+        case EBADF: return 10009;
+        case EACCES: case EPERM: return 10013;
+        case EFAULT: return 10014;
+        case EINVAL: return 10022;
+        case EMFILE: case ENFILE: return 10024;
+        case EAGAIN: return 10035;  // also EWOULDBLOCK: one value on Linux
+        case EINPROGRESS: return 10036;
+        case EALREADY: return 10037;
+        case ENOTSOCK: return 10038;
+        case EDESTADDRREQ: return 10039;
+        case EMSGSIZE: return 10040;
+        case EPROTOTYPE: return 10041;
+        case ENOPROTOOPT: return 10042;
+        case EPROTONOSUPPORT: return 10043;
+        case ESOCKTNOSUPPORT: return 10044;
+        case EOPNOTSUPP: return 10045;  // also ENOTSUP: one value on Linux
+        case EPFNOSUPPORT: return 10046;
+        case EAFNOSUPPORT: return 10047;
+        case EADDRINUSE: return 10048;
+        case EADDRNOTAVAIL: return 10049;
+        case ENETDOWN: return 10050;
+        case ENETUNREACH: return 10051;
+        case ENETRESET: return 10052;
+        case ECONNABORTED: return 10053;
+        case ECONNRESET: return 10054;
+        case ENOBUFS: case ENOMEM: return 10055;
+        case EISCONN: return 10056;
+        case ENOTCONN: return 10057;
+        case ESHUTDOWN: case EPIPE: return 10058;
+        case ETOOMANYREFS: return 10059;
+        case ETIMEDOUT: return 10060;
+        case ECONNREFUSED: return 10061;
+        case ELOOP: return 10062;
+        case ENAMETOOLONG: return 10063;
+        case EHOSTDOWN: return 10064;
+        case EHOSTUNREACH: return 10065;
+        case ENOTEMPTY: return 10066;
+        default: return err;
+    }
+}
+
+int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept {
+    switch (lookupResult) {
+        case EAI_NONAME: return Id_WSAHOST_NOT_FOUND;
+        case EAI_AGAIN: return Id_WSATRY_AGAIN;
+        case EAI_NODATA: case EAI_ADDRFAMILY: return 11004;  // a name without an address
+        case EAI_MEMORY: return 10055;
+        case EAI_FAMILY: return 10047;
+        case EAI_SYSTEM: return SocketErrorFromErrno(err);
+        default: return 11003;  // a failure the lookup cannot recover from
+    }
+}
+
+int64_t MonotonicMs() noexcept {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// --- lifetime ---
+
+void TIdStack::IncUsage() {
+    std::lock_guard<std::mutex> lock(GStackLock);
+    if (GStackUsers == 0) GStack = new TIdStack();
+    ++GStackUsers;
+}
+
+void TIdStack::DecUsage() noexcept {
+    std::lock_guard<std::mutex> lock(GStackLock);
+    if (GStackUsers > 0 && --GStackUsers == 0) {
+        delete GStack;
+        GStack = nullptr;
+    }
+}
+
+TIdStack* TIdStack::Instance() noexcept {
+    std::lock_guard<std::mutex> lock(GStackLock);
+    return GStack;
+}
+
+TIdStack::TIdStack() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0) FHostName = name;
+}
+
+// --- socket calls ---
+
+int64_t TIdStack::CheckSocketResult(int64_t result) {
+    if (result == -1) RaiseSocketError(SocketErrorFromErrno(errno));
+    return result;
+}
+
+TIdStackSocketHandle TIdStack::NewSocketHandle(int socketType, int protocol, TIdIPVersion ipVersion) {
+    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
+    return static_cast<TIdStackSocketHandle>(CheckSocketResult(::socket(AF_INET, socketType | SOCK_CLOEXEC, protocol)));
+}
+
+void TIdStack::Bind(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
+    sockaddr_in addr = MakeAddress(ip, port, ipVersion);
+    CheckSocketResult(::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
+}
+
+void TIdStack::Connect(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
+    sockaddr_in addr = MakeAddress(ip, port, ipVersion);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return;
+    if (errno != EINTR) CheckSocketResult(-1);
+    // An interrupted connect goes on in the system; wait for its outcome instead of failing.
+    PollOne(socket, POLLOUT, -1);
+    CheckPendingConnect(socket);
+}
+
+bool TIdStack::ConnectWithTimeout(TIdStackSocketHandle socket, const std::string& ip, int32_t port,
+                                  TIdIPVersion ipVersion, int32_t timeoutMs) {
+    sockaddr_in addr = MakeAddress(ip, port, ipVersion);
+    const int flags = static_cast<int>(CheckSocketResult(::fcntl(socket, F_GETFL)));
+    CheckSocketResult(::fcntl(socket, F_SETFL, flags | O_NONBLOCK));
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) CheckSocketResult(-1);
+        if (PollOne(socket, POLLOUT, timeoutMs) == 0) return false;
+        CheckPendingConnect(socket);
+    }
+    CheckSocketResult(::fcntl(socket, F_SETFL, flags));
+    return true;
+}
+
+int32_t TIdStack::Receive(TIdStackSocketHandle socket, char* buffer, int32_t length) {
+    for (;;) {
+        ssize_t n = ::recv(socket, buffer, static_cast<size_t>(std::max(length, 0)), MSG_DONTWAIT);
+        if (n >= 0) return static_cast<int32_t>(n);
+        if (errno == EAGAIN) return kWouldBlock;
+        if (errno != EINTR) CheckSocketResult(-1);
+    }
+}
+
+int32_t TIdStack::Send(TIdStackSocketHandle socket, const char* data, int32_t length) {
+    for (;;) {
+        ssize_t n = ::send(socket, data, static_cast<size_t>(std::max(length, 0)), MSG_NOSIGNAL);
+        if (n >= 0) return static_cast<int32_t>(n);
+        if (errno != EINTR) CheckSocketResult(-1);
+    }
+}
+
+bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs) {
+    return PollOne(socket, POLLIN, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0)) != 0;
+}
+
+void TIdStack::Disconnect(TIdStackSocketHandle socket) noexcept {
+    ::shutdown(socket, SHUT_WR);
+    ::close(socket);
+}
+
+void TIdStack::SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value) {
+    CheckSocketResult(::setsockopt(socket, level, option, &value, sizeof value));
+}
+
+void TIdStack::GetSocketName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    ReadName(::getsockname(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
+}
+
+void TIdStack::GetPeerName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    ReadName(::getpeername(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
+}
+
+// --- addresses ---
+
+bool TIdStack::IsIPv4Address(std::string_view text) noexcept {
+    for (int i = 0; i < 4; ++i) {
+        size_t dot = text.find('.');
+        if (i < 3 && dot == std::string_view::npos) return false;
+        if (i == 3 && dot != std::string_view::npos) return false;
+        if (AddressPart(text.substr(0, dot)) < 0) return false;
+        text = i < 3 ? text.substr(dot + 1) : std::string_view{};
+    }
+    return true;
+}
+
+std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersion) {
+    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
+    if (SameText(host, "LOCALHOST")) return "127.0.0.1";
+    if (IsIPv4Address(host)) return host;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (r != 0 || !result) throw EIdSocketError(SocketErrorFromLookup(r, errno));
+    uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(result);
+    return AddressToDotted(address);
+}
+
+uint32_t TIdStack::DottedToAddress(std::string_view text) {
+    uint8_t bytes[4];
+    for (uint8_t& b : bytes) {
+        size_t dot = text.find('.');
+        b = static_cast<uint8_t>(StrToInt(text.substr(0, dot)));
+        text = dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
+    }
+    uint32_t networkOrder;
+    static_assert(sizeof networkOrder == sizeof bytes);
+    std::memcpy(&networkOrder, bytes, sizeof bytes);
+    return networkOrder;
+}
+
+std::string TIdStack::AddressToDotted(uint32_t networkOrder) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &networkOrder, sizeof bytes);
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+           std::to_string(bytes[3]);
+}
+
+}  // namespace zel

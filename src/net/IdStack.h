@@ -1,0 +1,96 @@
+#pragma once
+// The process-wide socket stack: the one place that calls the system's socket functions. Every
+// failed call becomes an EIdSocketError carrying the Windows socket error number that the
+// system's own code maps to, so numbers and texts are the same on every platform.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zel {
+
+enum TIdIPVersion : uint8_t { Id_IPv4, Id_IPv6 };
+
+using TIdStackSocketHandle = int;
+constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+
+// Windows socket error numbers used by name in the code.
+constexpr int32_t Id_WSAEINTR = 10004;
+constexpr int32_t Id_WSAEBADF = 10009;
+constexpr int32_t Id_WSAEWOULDBLOCK = 10035;
+constexpr int32_t Id_WSAENOTSOCK = 10038;
+constexpr int32_t Id_WSAECONNREFUSED = 10061;
+constexpr int32_t Id_WSAHOST_NOT_FOUND = 11001;
+constexpr int32_t Id_WSATRY_AGAIN = 11002;
+
+// The time-out values of the readability wait: -2 waits without limit, 0 only polls.
+constexpr int32_t IdTimeoutInfinite = -2;
+
+// "Socket Error # <n>" CR LF and the error's text ("" for numbers outside the table).
+std::string SocketErrorText(int32_t errorCode);
+// The Windows socket error number for a system errno value (the errno itself when it has none).
+int32_t SocketErrorFromErrno(int err) noexcept;
+// The Windows socket error number for a failed name lookup (getaddrinfo's result and errno).
+int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept;
+
+// A monotonic millisecond clock that never wraps, for deadlines inside the transport.
+int64_t MonotonicMs() noexcept;
+
+class TIdStack {
+public:
+    // Every networking component is one user: the first creates the stack, the last frees it.
+    static void IncUsage();
+    static void DecUsage() noexcept;
+    // The stack while it has users, else null.
+    static TIdStack* Instance() noexcept;
+
+    TIdStack(const TIdStack&) = delete;
+    TIdStack& operator=(const TIdStack&) = delete;
+
+    // The name of this machine, read when the stack was created.
+    const std::string& HostName() const noexcept { return FHostName; }
+
+    // A new socket of `socketType` (SOCK_STREAM, ...), created close-on-exec.
+    TIdStackSocketHandle NewSocketHandle(int socketType, int protocol, TIdIPVersion ipVersion);
+    // Binds to a dotted address ("" = any) and port (0 = chosen by the system).
+    void Bind(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion);
+    // A blocking connect; returns when the system has connected or raises.
+    void Connect(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion);
+    // A connect that gives up after `timeoutMs` (negative: no limit): false when the time ran out
+    // with the attempt still pending (the caller closes the socket), true when connected.
+    bool ConnectWithTimeout(TIdStackSocketHandle socket, const std::string& ip, int32_t port,
+                            TIdIPVersion ipVersion, int32_t timeoutMs);
+    // Receives what is waiting, without blocking: the count, 0 when the peer has closed, or
+    // kWouldBlock when nothing can be read yet.
+    static constexpr int32_t kWouldBlock = -1;
+    int32_t Receive(TIdStackSocketHandle socket, char* buffer, int32_t length);
+    // Sends up to `length` bytes (never raising SIGPIPE); the count the system took, maybe fewer.
+    int32_t Send(TIdStackSocketHandle socket, const char* data, int32_t length);
+    // True when the socket is readable (data waiting, or the peer closed) within `timeoutMs`
+    // (IdTimeoutInfinite: no limit; 0: poll).
+    bool WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs);
+    // Shuts down sending, then closes; never raises.
+    void Disconnect(TIdStackSocketHandle socket) noexcept;
+    void SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value);
+    void GetSocketName(TIdStackSocketHandle socket, std::string& ip, int32_t& port);
+    void GetPeerName(TIdStackSocketHandle socket, std::string& ip, int32_t& port);
+
+    // Exactly four decimal parts of 0..255 separated by "."; leading zeros allowed.
+    static bool IsIPv4Address(std::string_view text) noexcept;
+    // "127.0.0.1" for LOCALHOST in any case, a dotted address unchanged, else a lookup.
+    std::string ResolveHost(const std::string& host, TIdIPVersion ipVersion);
+    // Dotted text to network-order address: each of the first four parts converted as an integer
+    // (EConvertError when one is not) and kept as one byte.
+    static uint32_t DottedToAddress(std::string_view text);
+    static std::string AddressToDotted(uint32_t networkOrder);
+
+    // The result unchanged, or the socket error of errno (EIdNotASocket for 10038) when it is -1.
+    static int64_t CheckSocketResult(int64_t result);
+
+private:
+    TIdStack();
+    ~TIdStack() = default;
+
+    std::string FHostName;
+};
+
+}  // namespace zel
