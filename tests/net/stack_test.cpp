@@ -1,0 +1,223 @@
+// The socket stack and socket handle over real loopback sockets.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "LoopbackPeer.h"
+#include "net/IdException.h"
+#include "net/IdSocketHandle.h"
+#include "net/IdStack.h"
+#include "platform/Exceptions.h"
+
+using namespace zel;
+using zeltest::TLoopbackPeer;
+using zeltest::TPeerConnection;
+
+namespace {
+
+// Holds one use of the stack for a test.
+struct TStackUser {
+    TStackUser() { TIdStack::IncUsage(); }
+    ~TStackUser() { TIdStack::DecUsage(); }
+    TIdStack& operator*() const { return *TIdStack::Instance(); }
+    TIdStack* operator->() const { return TIdStack::Instance(); }
+};
+
+// A handle connected to `port` on 127.0.0.1.
+std::unique_ptr<TIdSocketHandle> Connected(int port) {
+    auto h = std::make_unique<TIdSocketHandle>();
+    h->AllocateSocket(SOCK_STREAM);
+    h->Bind();
+    h->SetPeer("127.0.0.1", port);
+    h->Connect();
+    return h;
+}
+
+}  // namespace
+
+TEST(Stack, ErrorTextsAndNumbers) {
+    EXPECT_EQ(SocketErrorText(10061), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(SocketErrorText(11001), "Socket Error # 11001\r\n");
+    EXPECT_EQ(SocketErrorText(10004), "Socket Error # 10004\r\nInterrupted system call.");
+    EXPECT_EQ(SocketErrorText(10066), "Socket Error # 10066\r\nDirectory not empty");
+    EXPECT_EQ(EIdSocketError(10054).LastError(), 10054);
+    EXPECT_STREQ(EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
+
+    struct Case { int err; int32_t number; } cases[] = {
+        {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EHOSTUNREACH, 10065},
+        {EWOULDBLOCK, 10035}, {ENOTSUP, 10045}, {ENOTSOCK, 10038}, {EBADF, 10009}, {EPIPE, 10058},
+        {EADDRINUSE, 10048}, {EINTR, 10004}, {ENOTEMPTY, 10066}, {EDOM, EDOM},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SocketErrorFromErrno(c.err), c.number) << c.err;
+}
+
+TEST(Stack, LivesWhileItHasUsers) {
+    ASSERT_EQ(TIdStack::Instance(), nullptr);
+    {
+        TStackUser first;
+        TIdStack* stack = TIdStack::Instance();
+        ASSERT_NE(stack, nullptr);
+        EXPECT_FALSE(stack->HostName().empty());
+        {
+            TStackUser second;
+            EXPECT_EQ(TIdStack::Instance(), stack);
+        }
+        EXPECT_EQ(TIdStack::Instance(), stack);
+    }
+    EXPECT_EQ(TIdStack::Instance(), nullptr);
+}
+
+TEST(Stack, IsIPv4Address) {
+    struct Case { const char* text; bool ok; } cases[] = {
+        {"1.2.3.4", true}, {"127.0.0.1", true}, {"255.255.255.255", true}, {"0.0.0.0", true},
+        {"01.002.3.4", true}, {"256.1.1.1", false}, {"1.2.3.256", false}, {"", false}, {"1.2.3", false},
+        {"1.2.3.4.5", false}, {"1.2.3.4.", false}, {"1..3.4", false}, {"a.b.c.d", false}, {"-1.2.3.4", false},
+        {"1.2.3.4 ", false}, {" 1.2.3.4", false}, {"0x7f.0.0.1", false}, {"1.2.3.99999999999", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TIdStack::IsIPv4Address(c.text), c.ok) << '"' << c.text << '"';
+}
+
+TEST(Stack, ResolveHost) {
+    TStackUser stack;
+    for (const char* name : {"localhost", "LOCALHOST", "LocalHost"}) EXPECT_EQ(stack->ResolveHost(name, Id_IPv4), "127.0.0.1");
+    // A dotted address comes back as it is, leading zeros and all, without a lookup.
+    EXPECT_EQ(stack->ResolveHost("10.1.2.3", Id_IPv4), "10.1.2.3");
+    EXPECT_EQ(stack->ResolveHost("010.001.2.3", Id_IPv4), "010.001.2.3");
+    // A name that cannot exist fails with a lookup error number and no table text.
+    try {
+        stack->ResolveHost("no-such-host.invalid", Id_IPv4);
+        FAIL() << "resolved";
+    } catch (const EIdSocketError& e) {
+        EXPECT_TRUE(e.LastError() == Id_WSAHOST_NOT_FOUND || e.LastError() == Id_WSATRY_AGAIN) << e.LastError();
+        EXPECT_EQ(e.Message(), "Socket Error # " + std::to_string(e.LastError()) + "\r\n");
+    }
+    EXPECT_THROW(stack->ResolveHost("localhost", Id_IPv6), EIdIPVersionUnsupported);
+}
+
+TEST(Stack, DottedAddressConversion) {
+    EXPECT_EQ(TIdStack::AddressToDotted(TIdStack::DottedToAddress("192.0.2.255")), "192.0.2.255");
+    EXPECT_EQ(TIdStack::AddressToDotted(TIdStack::DottedToAddress("010.1.2.3")), "10.1.2.3");
+    // Each part is kept as one byte, as the conversion always did.
+    EXPECT_EQ(TIdStack::AddressToDotted(TIdStack::DottedToAddress("1.2.3.260")), "1.2.3.4");
+    EXPECT_THROW(TIdStack::DottedToAddress("1.2.x.4"), EConvertError);
+    EXPECT_THROW(TIdStack::DottedToAddress("1.2.3"), EConvertError);
+}
+
+TEST(Stack, CheckSocketResult) {
+    TStackUser stack;
+    EXPECT_EQ(TIdStack::CheckSocketResult(5), 5);
+    char c;
+    // A descriptor that is no socket: EIdNotASocket with 10038.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    try {
+        stack->Receive(fds[0], &c, 1);
+        FAIL();
+    } catch (const EIdNotASocket& e) {
+        EXPECT_EQ(e.LastError(), Id_WSAENOTSOCK);
+        EXPECT_STREQ(e.what(), "Socket Error # 10038\r\nSocket operation on non-socket.");
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
+    try {
+        stack->Send(fds[1], &c, 1);
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), Id_WSAEBADF);
+    }
+}
+
+TEST(SocketHandle, WaitReadableAndPeerClose) {
+    TLoopbackPeer peer([](TPeerConnection& c) {
+        c.Receive(1);  // close once told to
+    });
+    auto h = Connected(peer.Port());
+    EXPECT_EQ(h->PeerIP(), "127.0.0.1");
+    EXPECT_EQ(h->PeerPort(), peer.Port());
+    EXPECT_EQ(h->IP, "127.0.0.1");
+    EXPECT_NE(h->Port, 0);
+
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(h->WaitReadable(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+    char buf[16];
+    EXPECT_EQ(h->Receive(buf, sizeof buf), TIdStack::kWouldBlock);  // readable never blocks the reader
+
+    ASSERT_EQ(h->Send("x", 1), 1);
+    EXPECT_TRUE(h->WaitReadable(5000));
+    EXPECT_EQ(h->Receive(buf, sizeof buf), 0);
+
+    h->CloseSocket();
+    EXPECT_FALSE(h->HandleAllocated());
+    h->CloseSocket();  // twice: nothing
+    EXPECT_THROW(h->WaitReadable(0), EIdConnClosedGracefully);
+}
+
+TEST(SocketHandle, SendReturnsWhatTheSystemTook) {
+    TLoopbackPeer peer([](TPeerConnection& c) { c.Pause(60000); });  // never reads
+    auto h = Connected(peer.Port());
+    // On a socket that cannot wait, the first send fills the system's buffers and reports less.
+    int flags = ::fcntl(h->Handle(), F_GETFL);
+    ASSERT_EQ(::fcntl(h->Handle(), F_SETFL, flags | O_NONBLOCK), 0);
+    std::string big(16 << 20, 'x');
+    int32_t n = h->Send(big.data(), static_cast<int32_t>(big.size()));
+    EXPECT_GT(n, 0);
+    EXPECT_LT(n, static_cast<int32_t>(big.size()));
+    try {
+        h->Send(big.data(), static_cast<int32_t>(big.size()));
+        FAIL() << "a full buffer accepted more";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), Id_WSAEWOULDBLOCK);
+    }
+}
+
+TEST(SocketHandle, ConnectRefusedAndBindFailures) {
+    TIdSocketHandle h;
+    h.AllocateSocket(SOCK_STREAM);
+    h.SetPeer("127.0.0.1", zeltest::UnusedPort());
+    try {
+        h.Connect();
+        FAIL();
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), Id_WSAECONNREFUSED);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+
+    TLoopbackPeer peer([](TPeerConnection&) {});
+    TIdSocketHandle taken;
+    taken.AllocateSocket(SOCK_STREAM);
+    taken.IP = "127.0.0.1";
+    taken.Port = peer.Port();
+    try {
+        taken.Bind();
+        FAIL();
+    } catch (const EIdCouldNotBindSocket& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+
+    EXPECT_THROW(taken.SetIPVersion(Id_IPv6), EIdCannotSetIPVersionWhenConnected);
+    taken.CloseSocket();
+    taken.SetIPVersion(Id_IPv6);
+    EXPECT_EQ(taken.IPVersion(), Id_IPv6);
+    EXPECT_THROW(taken.AllocateSocket(SOCK_STREAM), EIdIPVersionUnsupported);
+}
+
+TEST(SocketHandle, ResetForgetsWithoutClosing) {
+    TLoopbackPeer peer([](TPeerConnection& c) { c.Silent(); });
+    auto h = Connected(peer.Port());
+    int fd = h->Handle();
+    h->Reset(false);
+    EXPECT_FALSE(h->HandleAllocated());
+    EXPECT_EQ(h->PeerIP(), "");
+    EXPECT_EQ(h->PeerPort(), 0);
+    EXPECT_EQ(h->IP, "127.0.0.1");  // kept without reset-local
+    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);  // still open, and close-on-exec
+    ::close(fd);
+    h->Reset(true);
+    EXPECT_EQ(h->IP, "");
+    EXPECT_EQ(h->Port, 0);
+}

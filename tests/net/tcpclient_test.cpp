@@ -1,0 +1,256 @@
+// Connecting and disconnecting the TCP client, against loopback peers.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <future>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "LoopbackPeer.h"
+#include "NetTestUtil.h"
+#include "net/IdException.h"
+#include "net/IdIOHandlerStack.h"
+
+using namespace zel;
+using namespace zeltest;
+
+namespace {
+
+// Connections that fill a listener's accept queue, so that the next connect to it hangs.
+class TFullQueue {
+public:
+    explicit TFullQueue(int port) {
+        for (int i = 0; i < 8; ++i) {
+            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<uint16_t>(port));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            FFds.push_back(fd);
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 300) == 0) return;  // this one hangs: the queue is full
+        }
+        throw std::runtime_error("the accept queue never filled");
+    }
+    ~TFullQueue() {
+        for (int fd : FFds) ::close(fd);
+    }
+
+private:
+    std::vector<int> FFds;
+};
+
+
+}  // namespace
+
+TEST(TCPClient, ConnectTimeoutEndsAtItsDeadline) {
+    TLoopbackPeer queueOnly([](TPeerConnection&) {}, -1);
+    TFullQueue full(queueOnly.Port());
+    TIdTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = queueOnly.Port();
+    client.SetConnectTimeout(500);
+    auto t0 = std::chrono::steady_clock::now();
+    try {
+        client.Connect();
+        FAIL() << "connected to a full queue";
+    } catch (const EIdConnectTimeout& e) {
+        EXPECT_STREQ(e.what(), "Connect timed out.");
+    }
+    EXPECT_GE(ElapsedMs(t0), 490);
+    EXPECT_LT(ElapsedMs(t0), 1500);
+    EXPECT_FALSE(client.Socket()->BindingAllocated());  // the attempt's socket is gone
+    EXPECT_FALSE(client.IOHandler()->Opened());
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(TCPClient, RefusalArrivesBeforeTheTimeOut) {
+    for (int32_t timeout : {0, 2000}) {
+        TIdTCPClient client;
+        client.Host = "127.0.0.1";
+        client.Port = UnusedPort();
+        client.SetConnectTimeout(timeout);
+        auto t0 = std::chrono::steady_clock::now();
+        try {
+            client.Connect();
+            FAIL();
+        } catch (const EIdSocketError& e) {
+            EXPECT_EQ(e.LastError(), 10061);
+            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+        }
+        EXPECT_LT(ElapsedMs(t0), 1000) << timeout;
+        EXPECT_FALSE(client.Socket()->BindingAllocated());
+    }
+}
+
+TEST(TCPClient, ConnectWithTimeoutWorks) {
+    TLoopbackPeer peer([](TPeerConnection& c) { c.Send(c.Receive(5)); c.Silent(); });
+    TIdTCPClient client;
+    client.Host = "localhost";
+    client.Port = peer.Port();
+    client.SetConnectTimeout(2000);
+    client.SetReadTimeout(2000);
+    client.Connect();
+    client.IOHandler()->WriteText("ping\n");
+    EXPECT_EQ(client.IOHandler()->ReadLine(), "ping");
+    // The socket is a blocking one again after the timed connect.
+    EXPECT_EQ(::fcntl(client.Socket()->Binding()->Handle(), F_GETFL) & O_NONBLOCK, 0);
+}
+
+TEST(TCPClient, StatusesAndOptions) {
+    TLoopbackPeer peer([](TPeerConnection& c) { c.Silent(); });
+    TIdTCPClient client;
+    std::vector<std::string> seen;
+    client.OnStatus = [&](TIdComponent&, TIdStatus s, const std::string& text) {
+        seen.push_back(std::to_string(s) + " " + text);
+    };
+    int connected = 0, disconnected = 0;
+    client.OnConnected = [&](TIdTCPClientCustom&) { ++connected; };
+    client.OnDisconnected = [&](TIdTCPConnection&) { ++disconnected; };
+    client.Host = "LocalHost";
+    client.Port = peer.Port();
+    client.Connect();
+    EXPECT_EQ(seen, (std::vector<std::string>{"0 Resolving hostname LocalHost.", "1 Connecting to 127.0.0.1.", "2 Connected."}));
+    int noDelay = -1;
+    socklen_t len = sizeof noDelay;
+    ::getsockopt(client.Socket()->Binding()->Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len);
+    EXPECT_EQ(noDelay, 0);  // UseNagle is on by default
+    seen.clear();
+    client.Disconnect();
+    client.Disconnect();  // not opened any more: nothing
+    EXPECT_EQ(seen, (std::vector<std::string>{"3 Disconnecting.", "4 Disconnected."}));
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(disconnected, 1);
+
+    client.Socket()->UseNagle = false;
+    client.Connect();
+    ::getsockopt(client.Socket()->Binding()->Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len);
+    EXPECT_EQ(noDelay, 1);
+}
+
+TEST(TCPClient, ConnectTwiceAndReconnect) {
+    TLoopbackPeer peer([](TPeerConnection& c) {
+        c.Send(c.Receive(3));
+        c.Silent();
+    });
+    TIdTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = peer.Port();
+    client.SetReadTimeout(2000);
+    client.Connect();
+    try {
+        client.Connect();
+        FAIL();
+    } catch (const EIdAlreadyConnected& e) {
+        EXPECT_STREQ(e.what(), "Already connected.");
+    }
+    EXPECT_TRUE(client.IsConnected());  // the refused second connect changed nothing
+    TIdIOHandler* handler = client.IOHandler();
+    for (const char* word : {"one", "two"}) {
+        client.IOHandler()->WriteText(word);
+        TIdBytes echo;
+        client.IOHandler()->ReadBytes(echo, 3);
+        EXPECT_EQ(echo, word);
+        client.Disconnect();
+        EXPECT_FALSE(client.IsConnected());
+        if (std::string(word) == "one") client.Connect();
+    }
+    EXPECT_EQ(client.IOHandler(), handler);  // the same handler served both
+    EXPECT_EQ(peer.Accepted(), 2);
+}
+
+TEST(TCPClient, WithoutHostOrPortThereIsNoSocket) {
+    for (auto [host, port] : {std::pair<std::string, int>{"", 80}, {"127.0.0.1", 0}}) {
+        TIdTCPClient client;
+        client.Host = host;
+        client.Port = port;
+        client.Connect();
+        EXPECT_FALSE(client.IsConnected());
+        EXPECT_TRUE(client.IOHandler()->Opened());
+        EXPECT_THROW(client.IOHandler()->WriteLine("x"), EIdConnClosedGracefully);
+        EXPECT_THROW(client.IOHandler()->ReadLine(), EIdConnClosedGracefully);
+    }
+}
+
+TEST(TCPClient, PortOutOfRangeFailsBeforeAnySocket) {
+    for (int port : {-1, 65536, 70000, 80 + 65536}) {
+        TIdTCPClient client;
+        client.Host = "127.0.0.1";
+        client.Port = port;
+        try {
+            client.Connect();
+            FAIL() << port;
+        } catch (const EIdException& e) {
+            EXPECT_EQ(e.Message(), "Invalid port " + std::to_string(port) + ".");
+        }
+        EXPECT_EQ(client.Socket()->Binding()->Port, 0) << "a socket was bound for port " << port;
+    }
+}
+
+TEST(TCPClient, DestroyingAConnectedClientClosesItsSocket) {
+    std::promise<std::string> got;
+    TLoopbackPeer peer([&](TPeerConnection& c) { got.set_value(c.ReceiveAll()); });
+    {
+        auto client = ConnectedClient(peer.Port());
+        client->IOHandler()->WriteText("bye");
+    }
+    auto f = got.get_future();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(f.get(), "bye");
+}
+
+TEST(TCPClient, NeverOpenedHandler) {
+    TIdIOHandlerStack handler;
+    try {
+        handler.ReadLine();
+        FAIL();
+    } catch (const EIdException& e) {
+        EXPECT_STREQ(e.what(), "Not Connected");
+    }
+    TIdBytes b;
+    EXPECT_THROW(handler.ReadBytes(b, 1), EIdException);
+    EXPECT_THROW(handler.WriteLine("x"), EIdNotConnected);
+    EXPECT_FALSE(handler.IsConnected());
+    TIdTCPClient client;
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_THROW(client.CheckGracefulDisconnect(true), EIdException);
+    client.CheckGracefulDisconnect(false);
+}
+
+TEST(TCPClient, HandlerAssignmentAndTimeOuts) {
+    TIdTCPClient client;
+    client.SetConnectTimeout(1500);
+    client.SetReadTimeout(700);
+    client.Host = "example.invalid";
+    client.Port = 8080;
+    {
+        TIdIOHandlerStack own;
+        client.SetIOHandler(&own);
+        // The client's settings went to the handler, and reading them now reads the handler's.
+        EXPECT_EQ(own.ConnectTimeout, 1500);
+        EXPECT_EQ(own.ReadTimeout, 700);
+        EXPECT_EQ(own.Host, "example.invalid");
+        EXPECT_EQ(own.Port, 8080);
+        own.ReadTimeout = 900;
+        EXPECT_EQ(client.ReadTimeout(), 900);
+        client.SetReadTimeout(300);
+        EXPECT_EQ(own.ReadTimeout, 300);
+        EXPECT_EQ(own.Connection(), &client);
+    }  // a handler that goes away is forgotten by the client
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    EXPECT_EQ(client.ReadTimeout(), 300);
+
+    auto* external = new TIdIOHandlerStack();
+    client.SetIOHandler(external);
+    TIdTCPClient other;
+    other.SetIOHandler(external);  // taken over: the first client lets go of it
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    other.SetIOHandler(nullptr);  // not owned: still alive
+    EXPECT_EQ(external->Connection(), nullptr);
+    delete external;
+}
