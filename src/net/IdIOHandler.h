@@ -35,6 +35,9 @@ public:
     int32_t RecvBufferSize = 32768;
     int32_t SendBufferSize = 32768;
     int32_t ReadTimeout = 0;  // ms; 0: no limit
+    // A point of MonotonicMs() by which every wait of a connect, read or send must end (0: none).
+    // A wait it cuts short raises EIdReadTimeout (EIdConnectTimeout while connecting).
+    int64_t Deadline = 0;
 
     // Connecting settings, copied from the connection.
     std::string Host;

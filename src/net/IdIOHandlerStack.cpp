@@ -21,14 +21,17 @@ int32_t TIdIOHandlerStack::FillInputBuffer(bool raiseIfDisconnected, int32_t tim
         if (raiseIfDisconnected) throw EIdException("Not Connected");
         return 0;
     }
-    const int64_t deadline = timeout >= 0 ? MonotonicMs() + timeout : -1;
+    int64_t deadline = timeout >= 0 ? MonotonicMs() + timeout : -1;
+    // The overall deadline shortens every wait (a mere poll, time-out 0, never waits).
+    const bool byDeadline = Deadline > 0 && timeout != 0 && (deadline < 0 || Deadline < deadline);
+    if (byDeadline) deadline = Deadline;
     int32_t n;
     do {
         n = 0;
         int32_t wait = timeout;
         if (deadline >= 0) wait = static_cast<int32_t>(std::max<int64_t>(0, deadline - MonotonicMs()));
         if (!FBinding->WaitReadable(wait)) {
-            if (raiseOnTimeout) throw EIdReadTimeout();
+            if (raiseOnTimeout || byDeadline) throw EIdReadTimeout();
             return -1;
         }
         std::string bytes(static_cast<size_t>(std::max(RecvBufferSize, 1)), '\0');
@@ -52,7 +55,16 @@ void TIdIOHandlerStack::DirectSend(std::string_view bytes) {
     size_t sent = 0;
     do {
         const size_t length = std::min<size_t>(bytes.size() - sent, INT32_MAX);
-        int32_t n = FBinding->Send(bytes.data() + sent, static_cast<int32_t>(length));
+        int32_t n;
+        if (Deadline > 0) {
+            // Bounded: wait until the system can take bytes, then send only what it takes now.
+            auto remaining = static_cast<int32_t>(std::clamp<int64_t>(Deadline - MonotonicMs(), 0, INT32_MAX));
+            if (!FBinding->WaitWritable(remaining)) throw EIdReadTimeout();
+            n = FBinding->Send(bytes.data() + sent, static_cast<int32_t>(length), false);
+            if (n == TIdStack::kWouldBlock) continue;
+        } else {
+            n = FBinding->Send(bytes.data() + sent, static_cast<int32_t>(length));
+        }
         FClosedGracefully = n == 0;
         CheckDisconnect(true, false);
         DoWork(wmWrite, n);
@@ -79,10 +91,15 @@ void TIdIOHandlerStack::ConnectSocket() {
     }
     FBinding->SetPeer(address, Port);
     DoStatus(hsConnecting, address);
-    if (ConnectTimeout == 0)
+    int32_t timeout = ConnectTimeout;
+    if (Deadline > 0) {
+        auto remaining = static_cast<int32_t>(std::clamp<int64_t>(Deadline - MonotonicMs(), 0, INT32_MAX));
+        if (timeout <= 0 || remaining < timeout) timeout = std::max(remaining, 1);
+    }
+    if (timeout == 0)
         FBinding->Connect();
     else
-        ConnectWithTimeout(ConnectTimeout);
+        ConnectWithTimeout(timeout);
 }
 
 // A non-blocking connect polled until the deadline replaces a blocking connect on a worker thread:

@@ -54,11 +54,18 @@ void TIdSocketHandle::ReadNames() {
 
 int32_t TIdSocketHandle::Receive(char* buffer, int32_t length) { return Stack().Receive(FHandle, buffer, length); }
 
-int32_t TIdSocketHandle::Send(const char* data, int32_t length) { return Stack().Send(FHandle, data, length); }
+int32_t TIdSocketHandle::Send(const char* data, int32_t length, bool wait) {
+    return Stack().Send(FHandle, data, length, wait);
+}
 
 bool TIdSocketHandle::WaitReadable(int32_t timeoutMs) {
     if (!HandleAllocated()) throw EIdConnClosedGracefully();
     return Stack().WaitReadable(FHandle, timeoutMs);
+}
+
+bool TIdSocketHandle::WaitWritable(int32_t timeoutMs) {
+    if (!HandleAllocated()) throw EIdConnClosedGracefully();
+    return Stack().WaitWritable(FHandle, timeoutMs);
 }
 
 void TIdSocketHandle::CloseSocket() noexcept {

@@ -28,11 +28,13 @@ public:
     // What is waiting now, without blocking: the count, 0 when the peer closed, or
     // TIdStack::kWouldBlock.
     int32_t Receive(char* buffer, int32_t length);
-    // The count the system took, which may be less than `length`.
-    int32_t Send(const char* data, int32_t length);
+    // The count the system took, which may be less than `length`; without `wait`,
+    // TIdStack::kWouldBlock when it can take nothing now.
+    int32_t Send(const char* data, int32_t length, bool wait = true);
     // Readable (data, or the peer's close) within `timeoutMs`; EIdConnClosedGracefully without a
     // socket.
     bool WaitReadable(int32_t timeoutMs);
+    bool WaitWritable(int32_t timeoutMs);
     // Shuts down sending and closes; never raises, harmless when there is no socket.
     void CloseSocket() noexcept;
     // Forgets the socket without closing it; with `resetLocal` also the local address.

@@ -277,16 +277,22 @@ int32_t TIdStack::Receive(TIdStackSocketHandle socket, char* buffer, int32_t len
     }
 }
 
-int32_t TIdStack::Send(TIdStackSocketHandle socket, const char* data, int32_t length) {
+int32_t TIdStack::Send(TIdStackSocketHandle socket, const char* data, int32_t length, bool wait) {
+    const int flags = MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT);
     for (;;) {
-        ssize_t n = ::send(socket, data, static_cast<size_t>(std::max(length, 0)), MSG_NOSIGNAL);
+        ssize_t n = ::send(socket, data, static_cast<size_t>(std::max(length, 0)), flags);
         if (n >= 0) return static_cast<int32_t>(n);
+        if (!wait && errno == EAGAIN) return kWouldBlock;
         if (errno != EINTR) CheckSocketResult(-1);
     }
 }
 
 bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs) {
     return PollOne(socket, POLLIN, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0)) != 0;
+}
+
+bool TIdStack::WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs) {
+    return PollOne(socket, POLLOUT, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0)) != 0;
 }
 
 void TIdStack::Disconnect(TIdStackSocketHandle socket) noexcept {

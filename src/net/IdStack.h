@@ -64,10 +64,13 @@ public:
     static constexpr int32_t kWouldBlock = -1;
     int32_t Receive(TIdStackSocketHandle socket, char* buffer, int32_t length);
     // Sends up to `length` bytes (never raising SIGPIPE); the count the system took, maybe fewer.
-    int32_t Send(TIdStackSocketHandle socket, const char* data, int32_t length);
+    // Without `wait`, kWouldBlock when the system can take nothing now.
+    int32_t Send(TIdStackSocketHandle socket, const char* data, int32_t length, bool wait = true);
     // True when the socket is readable (data waiting, or the peer closed) within `timeoutMs`
     // (IdTimeoutInfinite: no limit; 0: poll).
     bool WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs);
+    // True when a send could take bytes within `timeoutMs` (same values as WaitReadable).
+    bool WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs);
     // Shuts down sending, then closes; never raises.
     void Disconnect(TIdStackSocketHandle socket) noexcept;
     void SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value);

@@ -35,6 +35,7 @@ void TIdTCPClientCustom::Connect() {
         if (Socket()) Socket()->IPVersion = IPVersion;
         if (FConnectTimeout > 0) handler->ConnectTimeout = FConnectTimeout;
         if (FReadTimeout > 0) handler->ReadTimeout = FReadTimeout;
+        handler->Deadline = Deadline;
         handler->Open();
         DoStatus(hsConnected);
         if (OnConnected) OnConnected(*this);
