@@ -208,11 +208,11 @@ void TIdCustomHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStr
     FResponse.ContentStream = &sink;
     Deadline = ExchangeTimeout > 0 ? MonotonicMs() + ExchangeTimeout : 0;
     if (IOHandler()) IOHandler()->Deadline = Deadline;
-    // At the end, failed or not: disconnect unless the reply lets the connection stay.
-    auto endExchange = [this] {
+    // At the end: disconnect unless the reply was read whole and lets the connection stay.
+    auto endExchange = [this](bool replyComplete) {
         bool keep = false;
         try {
-            keep = KeepAlive();
+            keep = replyComplete && KeepAlive();
         } catch (const EIdException&) {
             // A connection that fails its check is not kept; the reply itself stands or fell already.
         }
@@ -231,11 +231,15 @@ void TIdCustomHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStr
             if (interim == 8) throw EIdException("Too many interim responses.");
         }
         DecideOnReply(sink);
+    } catch (const EIdHTTPProtocolException&) {
+        endExchange(true);  // a failing status, but its reply was read to the end
+        throw;
     } catch (...) {
-        endExchange();
+        // Anything else may have left a reply half read: the connection cannot serve another.
+        endExchange(false);
         throw;
     }
-    endExchange();
+    endExchange(true);
 }
 
 void TIdCustomHTTP::PrepareRequest() {

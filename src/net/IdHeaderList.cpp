@@ -8,14 +8,15 @@ namespace {
 
 bool IsContinuation(const std::string& line) noexcept { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
-// "name: value" broken at blanks into lines of at most `foldLength` where a blank allows it; every
-// further line begins with the blank it was broken at.
-std::vector<std::string> Fold(std::string line, int foldLength) {
+// "name: value" broken at blanks inside the value into lines of at most `foldLength` where a blank
+// allows it; every further line begins with the blank it was broken at.
+std::vector<std::string> Fold(std::string line, size_t valueStart, int foldLength) {
     std::vector<std::string> lines;
     const size_t limit = foldLength > 0 ? static_cast<size_t>(foldLength) : std::string::npos;
     while (line.size() > limit) {
         size_t cut = line.find_last_of(" \t", limit);
-        if (cut == std::string::npos || cut == 0) break;
+        if (cut == std::string::npos || cut <= valueStart) break;
+        valueStart = 0;
         lines.push_back(line.substr(0, cut));
         line.erase(0, cut);
     }
@@ -58,7 +59,7 @@ void TIdHeaderList::SetValues(std::string_view name, std::string_view value) {
     std::string line;
     line.reserve(name.size() + 2 + value.size());
     line.append(name).append(": ").append(value);
-    for (std::string& piece : Fold(std::move(line), FoldLength)) Insert(i++, std::move(piece));
+    for (std::string& piece : Fold(std::move(line), name.size() + 1, FoldLength)) Insert(i++, std::move(piece));
 }
 
 void TIdHeaderList::Extract(std::string_view name, TStringList* target) const {
