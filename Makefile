@@ -43,6 +43,7 @@ bench: setup
 	cmake -S . -B build-bench -DZEL_BENCH=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 	python3 bench/compare.py build-bench/bench/xml_bench
+	$(NETNS) build-bench/bench/http_bench --benchmark_counters_tabular=true
 
 demo: build
 	$(NETNS) scripts/demo.sh build
