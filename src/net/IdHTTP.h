@@ -150,6 +150,13 @@ public:
     int32_t ResponseCode() const;
 };
 
+// The request and response records of one client, kept for the client's whole life.
+class TIdHTTPProtocol {
+public:
+    TIdHTTPRequest Request;
+    TIdHTTPResponse Response;
+};
+
 // --- the client ---
 class TIdCustomHTTP : public TIdTCPClientCustom {
 public:
@@ -169,12 +176,12 @@ public:
     // Milliseconds for the whole Get, connect included (0: no bound).
     int32_t ExchangeTimeout = 0;
 
-    TIdHTTPRequest& Request() noexcept { return FRequest; }
-    TIdHTTPResponse& Response() noexcept { return FResponse; }
+    TIdHTTPRequest& Request() noexcept { return FHTTPProto.Request; }
+    TIdHTTPResponse& Response() noexcept { return FHTTPProto.Response; }
     // The URL of the last request; its parts carry over to the next.
     const TIdURI& URL() const noexcept { return FURL; }
-    int32_t ResponseCode() const { return FResponse.ResponseCode(); }
-    const std::string& ResponseText() const noexcept { return FResponse.ResponseText; }
+    int32_t ResponseCode() const { return FHTTPProto.Response.ResponseCode(); }
+    const std::string& ResponseText() const noexcept { return FHTTPProto.Response.ResponseText; }
 
     // The body of the reply to a GET of `url`, byte for byte. Raises on any failure, and on a
     // reply whose status is not a success.
@@ -193,8 +200,9 @@ private:
     void ReadChunked(TStream& sink);
     bool KeepAlive();
 
-    TIdHTTPRequest FRequest;
-    TIdHTTPResponse FResponse;
+    TIdHTTPProtocol FHTTPProto;
+    TIdHTTPRequest& FRequest = FHTTPProto.Request;
+    TIdHTTPResponse& FResponse = FHTTPProto.Response;
     TIdURI FURL;
 };
 
