@@ -15,7 +15,13 @@ void TIdIOHandlerSocket::Open() {
         FBinding->Reset(true);
     }
     // Port 0 means "no socket", as an empty host does; other ports are checked by ConnectSocket.
-    if (!Host.empty() && Port != 0) ConnectSocket();
+    if (Host.empty() || Port == 0) return;
+    try {
+        ConnectSocket();
+    } catch (...) {
+        FBinding->CloseSocket();  // a failed attempt leaves no socket behind, client or not
+        throw;
+    }
 }
 
 void TIdIOHandlerSocket::Close() noexcept {

@@ -65,7 +65,7 @@ TEST(ReadLine, MaximumLength) {
     const std::string line16384(16384, 'a');
     const std::string line16385(16385, 'b');
     const std::string line20000(20000, 'c');
-    TLoopbackPeer peer(SendParts({line16384 + "\n", line16385 + "\n", line20000 + "\n"}));
+    TLoopbackPeer peer(SendParts({line16384, "\n" + line16385 + "\n", line20000 + "\n"}));  // the first LF comes later
     auto client = ConnectedClient(peer.Port());
     TIdIOHandler& io = *client->IOHandler();
     EXPECT_EQ(io.ReadLine(), line16384);
@@ -104,6 +104,10 @@ TEST(ReadLine, PeerClose) {
         // What came stays readable, and a connection with unread bytes still counts as connected.
         EXPECT_EQ(client->IOHandler()->InputBuffer()->View(), "abc");
         EXPECT_TRUE(client->IsConnected());
+        client->CheckGracefulDisconnect(true);  // unread bytes: not an error yet
+        TIdBytes rest;
+        client->IOHandler()->ReadBytes(rest, 3);
+        EXPECT_THROW(client->CheckGracefulDisconnect(true), EIdConnClosedGracefully);
     }
     {
         TLoopbackPeer peer(SendParts({"abc\n"}, true));
@@ -120,6 +124,8 @@ TEST(ReadLine, PeerClose) {
         EXPECT_EQ(statuses, std::vector<TIdStatus>{hsDisconnected});
         EXPECT_FALSE(client->IOHandler()->Opened());
         EXPECT_FALSE(client->Socket()->BindingAllocated());
+        client->Connect();  // a new connection does not inherit the old one's close
+        EXPECT_EQ(client->IOHandler()->ReadLine(), "abc");
     }
 }
 
@@ -189,10 +195,11 @@ TEST(ReadBytes, CountedAndWhateverArrives) {
 
 TEST(ReadToStream, CountsAndPeerClose) {
     {
-        // 10 announced, 4 arrive: the 4 are kept, and the stream keeps no unfilled reserve.
+        // 10 announced, 4 arrive: the 4 are kept, and the stream ends after them (old bytes past
+        // what came are cut, on the path that raises too).
         TLoopbackPeer peer(SendParts({"abcd"}, true));
         auto client = ConnectedClient(peer.Port());
-        TMemoryStream s;
+        TMemoryStream s("0123456789ZZ");
         try {
             client->IOHandler()->ReadToStream(s, 10, false);
         } catch (const EIdConnClosedGracefully&) {
@@ -272,7 +279,7 @@ TEST(Write, WriteBufferThresholdSendsEarly) {
     auto client = ConnectedClient(peer.Port());
     TIdIOHandler& io = *client->IOHandler();
     io.OpenWriteBuffer(4);
-    io.WriteText("abcdef");
+    io.WriteText("abcd");  // exactly the threshold
     TIdBytes echo;
     io.ReadBytes(echo, 4);  // would time out if nothing had been sent yet
     EXPECT_EQ(echo, "abcd");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <fcntl.h>
 #include <future>
 #include <netinet/in.h>
@@ -67,6 +68,14 @@ TEST(TCPClient, ConnectTimeoutEndsAtItsDeadline) {
     EXPECT_FALSE(client.Socket()->BindingAllocated());  // the attempt's socket is gone
     EXPECT_FALSE(client.IOHandler()->Opened());
     EXPECT_FALSE(client.IsConnected());
+
+    // The handler itself closes the attempt's socket, with no client around it.
+    TIdIOHandlerStack bare;
+    bare.Host = "127.0.0.1";
+    bare.Port = queueOnly.Port();
+    bare.ConnectTimeout = 200;
+    EXPECT_THROW(bare.Open(), EIdConnectTimeout);
+    EXPECT_FALSE(bare.BindingAllocated());
 }
 
 TEST(TCPClient, RefusalArrivesBeforeTheTimeOut) {
@@ -200,6 +209,21 @@ TEST(TCPClient, DestroyingAConnectedClientClosesItsSocket) {
         client->IOHandler()->WriteText("bye");
     }
     auto f = got.get_future();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(f.get(), "bye");
+}
+
+TEST(TCPClient, ReopeningAnOpenHandlerClosesItsOldSocket) {
+    std::promise<std::string> first;
+    std::atomic<int> connections{0};
+    TLoopbackPeer peer([&](TPeerConnection& c) {
+        std::string all = c.ReceiveAll();
+        if (connections++ == 0) first.set_value(all);
+    });
+    auto client = ConnectedClient(peer.Port());
+    client->IOHandler()->WriteText("bye");
+    client->IOHandler()->Open();  // a second connection; the first one's socket must be closed
+    auto f = first.get_future();
     ASSERT_EQ(f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(f.get(), "bye");
 }
