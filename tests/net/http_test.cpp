@@ -122,6 +122,7 @@ TEST(HTTP, ReplyShapes) {
         {kOk + "Content-Length: 0\r\n\r\n", true, 0, "body:"},
         {"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\nabc", false, 0, "body:abc"},
         {kOk + "Content-Length: 10\r\n\r\nabcd", false, 0, "body:abcd"},
+        {kOk + "Content-Length: +2\r\n\r\nokEXTRA", false, 0, "body:okEXTRA"},  // no length: up to the close
         {chunked + "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", true, 0, "body:abcde"},
         {chunked + "3 ; ext=1\r\nabc\r\n0\r\n\r\n", true, 0, "body:abc"},
         {chunked + "3;ext=1\r\nabc\r\n0\r\n\r\n", true, 0, "body:abc"},
@@ -148,11 +149,14 @@ TEST(HTTP, ReplyShapes) {
         {"HTTP/1.1 200 OK\r\n", false, 0, "Connection Closed Gracefully."},
         {kOk + "Content-Type: text/xml\r\nX: 1\r\n", false, 0, "body:"},  // closed inside the head
         {kOk + "Content-Length: 101\r\n\r\n", true, 100, "Response too large."},
-        {kOk + "Content-Length: 99999999999999999999999\r\n\r\n", true, 100, "Response too large."},
+        {kOk + "Content-Length: 18446744073709551621\r\n\r\n", true, 100, "Response too large."},  // 2^64+5
         {kOk + "Content-Length: 100\r\n\r\n" + std::string(100, 'b'), true, 100, "body:" + std::string(100, 'b')},
         {"HTTP/1.0 200 OK\r\n\r\n" + std::string(101, 'c'), false, 100, "Response too large."},
         {"HTTP/1.0 200 OK\r\n\r\n" + std::string(100, 'c'), false, 100, "body:" + std::string(100, 'c')},
         {chunked + "32\r\n" + std::string(50, 'd') + "\r\n33\r\n", true, 100, "Response too large."},
+        {chunked + "4f\r\n" + std::string(79, 'd') + "\r\n15\r\n" + std::string(21, 'd') + "\r\n0\r\n\r\n", true, 100,
+         "body:" + std::string(100, 'd')},
+        {chunked + "ffffffff\r\n", true, 100, "Response too large."},
         {"HTTP/1.1 404 Not Found\r\n\r\n" + std::string(101, 'e'), false, 100, "Response too large."},
         {kOk + Repeat("X-A: 1\r\n", 255) + "Content-Length: 1\r\n\r\n!", true, 0, "Too many header lines."},
         {kOk + Repeat("X-A: 1\r\n", 254) + "Content-Length: 1\r\n\r\n!", true, 0, "body:!"},
@@ -170,10 +174,11 @@ TEST(HTTP, ReplyShapes) {
 
 TEST(HTTP, KeepAliveAndConnectionClose) {
     {
-        THttpPeer peer(kOk + "Content-Length: 2\r\n\r\nok", true);
+        THttpPeer peer(kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", true);
         TIdHTTP http;
         EXPECT_EQ(http.Get(peer.Url()), "ok");
         EXPECT_TRUE(http.IsConnected());
+        EXPECT_TRUE(http.IOHandler()->InputBufferEmpty());  // nothing of the reply is left for the next
         EXPECT_EQ(http.Response().ResponseVersion, "1.1");
     }
     {
@@ -190,18 +195,35 @@ TEST(HTTP, KeepAliveAndConnectionClose) {
         EXPECT_FALSE(http.IsConnected());
         EXPECT_EQ(http.Response().ResponseVersion, "1.0");
     }
+    // protocol | the reply's connection line | connection kept
+    struct Case { TIdHTTPProtocolVersion version; std::string line; bool kept; } cases[] = {
+        {pv1_1, "Proxy-Connection: close\r\n", false},
+        {pv1_0, "Connection: Keep-Alive\r\n", true},
+        {pv1_0, "", false},
+    };
+    for (const auto& c : cases) {
+        THttpPeer peer(kOk + c.line + "Content-Length: 2\r\n\r\nok", true);
+        TIdHTTP http;
+        http.ProtocolVersion = c.version;
+        EXPECT_EQ(http.Get(peer.Url()), "ok");
+        EXPECT_EQ(http.IsConnected(), c.kept) << c.line;
+        EXPECT_TRUE(peer.Head().starts_with(c.version == pv1_0 ? "GET /xml HTTP/1.0\r\n" : "GET /xml HTTP/1.1\r\n"));
+    }
 }
 
 TEST(HTTP, UnauthorizedWithCredentialsStillFails) {
     THttpPeer peer("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest x\r\nWWW-Authenticate: basic realm=r\r\n"
                    "Content-Length: 4\r\n\r\npage");
-    TIdHTTP http;
-    std::string url = "http://user:pw@127.0.0.1:" + std::to_string(peer.Port()) + "/xml";
-    EXPECT_EQ(Outcome(http, url), "http 401 HTTP/1.1 401 Unauthorized|page");
-    EXPECT_EQ(peer.Head().find("Authorization"), std::string::npos);
-    ASSERT_NE(http.Request().Authentication, nullptr);  // the offered Basic scheme was taken
-    EXPECT_EQ(http.Request().Authentication->Authentication(), "Basic dXNlcjpwdw==");
-    EXPECT_EQ(http.AuthRetries, 1);
+    // user info | the authentication kept ("": none, for want of a password)
+    size_t request = 0;
+    for (auto [userInfo, kept] : {std::pair{"user:pw@", "Basic dXNlcjpwdw=="}, {"user@", ""}}) {
+        TIdHTTP http;
+        std::string url = "http://" + std::string(userInfo) + "127.0.0.1:" + std::to_string(peer.Port()) + "/xml";
+        EXPECT_EQ(Outcome(http, url), "http 401 HTTP/1.1 401 Unauthorized|page");
+        EXPECT_EQ(peer.Head(request++).find("Authorization"), std::string::npos);
+        EXPECT_EQ(http.Request().Authentication ? http.Request().Authentication->Authentication() : "", kept) << userInfo;
+        EXPECT_EQ(http.AuthRetries, 1);
+    }
     EXPECT_THROW(RegisterAuthenticationMethod("BASIC", "TOther", nullptr), EIdAlreadyRegisteredAuthenticationMethod);
     EXPECT_EQ(FindAuthenticationMethod("Negotiate"), nullptr);
 }
@@ -213,6 +235,8 @@ TEST(HTTP, RefusedUrlsSendNothing) {
         {base + "/x\r\nEvil: 1", "Invalid URL."},
         {base + "/x?a=\n", "Invalid URL."},
         {base + "/\x7f", "Invalid URL."},
+        {base + "/a\tb/x", "Invalid URL."},
+        {base + "\t/x", "Invalid URL."},
         {"http://127.0.0.1\r\n:" + std::to_string(peer.Port()) + "/x", "Invalid URL."},
         {"https://127.0.0.1:" + std::to_string(peer.Port()) + "/x", "IOHandler value is not valid"},
         {"ftp://127.0.0.1/x", ""},  // EIdUnknownProtocol has an empty message

@@ -109,6 +109,11 @@ TEST(TCPClient, ConnectWithTimeoutWorks) {
     EXPECT_EQ(client.IOHandler()->ReadLine(), "ping");
     // The socket is a blocking one again after the timed connect.
     EXPECT_EQ(::fcntl(client.Socket()->Binding()->Handle(), F_GETFL) & O_NONBLOCK, 0);
+    client.IOHandler()->Deadline = MonotonicMs() + 100;  // cuts short, and raises, a read with its own time-out
+    EXPECT_THROW(client.IOHandler()->ReadLine("\n", 5000), EIdReadTimeout);
+    client.IOHandler()->Deadline = MonotonicMs() - 1;  // passed: a mere poll neither waits nor raises
+    EXPECT_TRUE(client.IOHandler()->IsConnected());
+    client.IOHandler()->Deadline = 0;
 }
 
 TEST(TCPClient, StatusesAndOptions) {

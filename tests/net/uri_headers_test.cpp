@@ -20,7 +20,7 @@ TEST(URI, Parts) {
         {"http://host/a/b=c", {"http", "", "", "host", "", "/a/", "b", "=c", ""}, false},
         {"http://host/a?b/c=d", {"http", "", "", "host", "", "/", "a", "?b/c=d", ""}, false},
         {"HTTP://host\\dir\\doc", {"HTTP", "", "", "host", "", "/dir/", "doc", "", ""}, false},
-        {"http://host/doc#frag?x", {"http", "", "", "host", "", "/", "doc", "?x", "frag"}, false},
+        {"http://host/doc#frag?x#y", {"http", "", "", "host", "", "/", "doc", "?x#y", "frag"}, false},
         {"http://host/p/?q#f", {"http", "", "", "host", "", "/p/", "", "?q", "f"}, false},
         {"/rel/doc?x", {"", "", "", "", "", "/rel/", "doc", "?x", ""}, false},
         {"doc", {"", "", "", "", "", "", "doc", "", ""}, false},
@@ -63,6 +63,9 @@ TEST(HeaderList, SetValues) {
     h.SetValues("HOST", "");
     h.SetValues("Absent", "");
     EXPECT_EQ(h.Text(), "Accept: x\r\nUser-Agent: u\r\nNew: n\r\n");
+    h.SetText("A: 1\r\n 2\r\nZ: 3");
+    h.SetValues("a", "");  // its continuation goes with it
+    EXPECT_EQ(h.Text(), "Z: 3\r\n");
 
     // A value longer than the fold length is broken at blanks, in place.
     TIdHeaderList folded(20);
@@ -70,8 +73,8 @@ TEST(HeaderList, SetValues) {
     folded.SetValues("A", "one two three four five");
     EXPECT_EQ(folded.Text(), "A: one two three\r\n four five\r\nZ: 2\r\n");
     EXPECT_EQ(folded.Values("A"), "one two three four five");
-    folded.SetValues("A", "x");
-    EXPECT_EQ(folded.Text(), "A: x\r\nZ: 2\r\n");
+    folded.SetValues("A", "1 2 3 4 5 6 7 8 9");  // exactly the fold length: one line
+    EXPECT_EQ(folded.Text(), "A: 1 2 3 4 5 6 7 8 9\r\nZ: 2\r\n");
     folded.SetValues("B", std::string(30, 'b'));  // nowhere to break: kept whole
     EXPECT_EQ(folded.Strings(2), "B: " + std::string(30, 'b'));
 }
