@@ -1,6 +1,13 @@
 #include "device/IO.ALL3000_Interface.h"
 
+#include <chrono>
 #include <string_view>
+#include <thread>
+
+#include "device/UThread.h"
+#include "net/IdHTTP.h"
+#include "platform/TextUtils.h"
+#include "xml/ECXMLParser.h"
 
 namespace zel {
 
@@ -15,6 +22,16 @@ constexpr std::string_view kKeyIPAddress = "IPAddress";
 constexpr std::string_view kKeyInterval = "Interval";
 constexpr std::string_view kKeyVarName = "VarName";
 constexpr std::string_view kKeyDeviceType = "DeviceType";
+
+constexpr int32_t kKernelRunning = 10013;
+constexpr int32_t kStatusConnected = 102;
+constexpr int32_t kStatusNoAnswer = 201;
+constexpr int32_t kTestTimeoutMs = 2000;
+// Detection and the connection test block the host's main thread: bound them.
+constexpr int32_t kDetectTimeoutMs = 5000;
+constexpr int32_t kMainThreadExchangeTimeoutMs = 10000;
+constexpr int32_t kWaitStepMs = 100;
+constexpr std::string_view kDetectFailedText = "Error Reading Configuration! Please check IP-Adress";
 
 TSettingsPath SensorPath(int index) {
     const std::string section = "S" + std::to_string(index);
@@ -32,6 +49,28 @@ public:
 private:
     TZELALL3000& FInstance;
 };
+
+// A tokenizer whose window holds the whole reply and one byte more. A window that is never full is
+// never cut at a line break, so no line of the reply can be too long for it.
+class TReplyTokenizer : public TXMLTokenizer {
+public:
+    explicit TReplyTokenizer(TStream& stream) : TXMLTokenizer(stream, static_cast<size_t>(stream.Size()) + 1) {}
+};
+
+// Loads a reply through the parser's stream load (the 4096-byte window, then the whole-stream one).
+// Both need line breaks in a reply of 4096 bytes or more; a valid reply without any is read again
+// through a window that holds all of it.
+void LoadReply(TECXMLParser& parser, const std::string& body) {
+    TBytesViewStream stream(body);
+    try {
+        parser.LoadFromStream(stream);
+    } catch (const EParserError& e) {
+        if (e.Reason() != SLineTooLong) throw;
+        stream.SetPosition(0);
+        TReplyTokenizer tokenizer(stream);
+        parser.RootItem().LoadFromTokenizer(tokenizer);
+    }
+}
 
 }  // namespace
 
@@ -86,6 +125,27 @@ void TZELALL3000::Log(int32_t code, std::string_view text) const noexcept {
     } catch (...) {
     }
 }
+
+void TZELALL3000::Debug(std::string_view text) const noexcept {
+    if (!FDebugServer) return;
+    try {
+        ZELString t(text);
+        FDebugServer->SendDebug(FInstanceID, t.Ref(), 0);
+    } catch (...) {
+        // The debug channel is a courtesy; its failure must not end the caller's work.
+    }
+}
+
+void TZELALL3000::SetStatus(int32_t status) const noexcept {
+    if (!FInstanceControl) return;
+    try {
+        FInstanceControl->SetInstanceStatus(FInstanceID, status);
+    } catch (...) {
+        // As for debug messages: the host's trouble is not the instance's.
+    }
+}
+
+std::string TZELALL3000::DeviceURL() const { return "http://" + FConfig.IPAddress.Str() + "/xml"; }
 
 bool TZELALL3000::GetInterface(const TGUID& iid, void** obj) {
     if (iid == IID_IZELALL3000) {
@@ -165,13 +225,121 @@ HRESULT TZELALL3000::GetConfiguration(TZELALL3000Settings& config) {
 
 HRESULT TZELALL3000::SetConfiguration(const TZELALL3000Settings& config) {
     FConfig = config;
-    // The connection test arrives with the update code; until then this cannot report success.
-    return E_NOTIMPL;
+    return TestConnection();
 }
 
-HRESULT TZELALL3000::DetectSensors() { return E_NOTIMPL; }
+HRESULT TZELALL3000::TestConnection() {
+    int32_t state = 0;
+    bool running = false;
+    try {
+        running = FKernel && Succeeded(FKernel->GetKernelState(&state)) && state == kKernelRunning;
+    } catch (...) {
+        // A kernel that cannot say its state is not running.
+    }
+    // No keep-alive reference here: the test handles no messages, and it also runs inside the
+    // constructor, where the count is still 0 and a reference dropped again would free the instance.
+    if (!running) return S_OK;
+    try {
+        TIdHTTP http;
+        http.SetConnectTimeout(kTestTimeoutMs);
+        http.SetReadTimeout(kTestTimeoutMs);
+        http.ExchangeTimeout = kMainThreadExchangeTimeoutMs;
+        http.MaxBodySize = kMaxReplyBytes;
+        Debug("Testing connection on " + FConfig.IPAddress.Str());
+        const std::string body = http.Get(DeviceURL());
+        if (body.find("ALL3000") != std::string::npos) {
+            SetStatus(kStatusConnected);
+            Debug("Successfully connected!");
+        } else {
+            SetStatus(kStatusNoAnswer);
+            Debug("No response from Device!");
+        }
+    } catch (...) {
+        Log(LogCodeConnectionFailed, "Could not connect to Device!");
+        SetStatus(kStatusNoAnswer);
+        Debug("No response from Device!");
+        return E_FAIL;
+    }
+    return S_OK;
+}
 
-HRESULT TZELALL3000::UpdateNow() { return E_NOTIMPL; }
+HRESULT TZELALL3000::DetectSensors() {
+    // The message box runs the event loop; the host may release the instance meanwhile.
+    TKeepAlive keep(*this);
+    std::string body;
+    try {
+        TIdHTTP http;
+        http.SetConnectTimeout(kDetectTimeoutMs);
+        http.SetReadTimeout(kDetectTimeoutMs);
+        http.ExchangeTimeout = kMainThreadExchangeTimeoutMs;
+        http.MaxBodySize = kMaxReplyBytes;
+        body = http.Get(DeviceURL());
+    } catch (...) {
+        ShowMessageBox(std::string(kDetectFailedText));
+        return E_FAIL;
+    }
+    try {
+        TECXMLParser parser;
+        LoadReply(parser, body);
+        TXMLItem* data = parser.RootItem().ItemByName("data");
+        for (int i = 0; i < kALL3000Inputs; ++i) {
+            const std::string& code = data->ItemByName("s" + std::to_string(i))->Text();
+            FConfig.Devices[i].DeviceType = code.empty() ? stNone : SensorTypeFromCode(StrToInt(code));
+        }
+    } catch (...) {
+        // A reply that cannot be read, or a code that is no number: the types set so far stay.
+        ShowMessageBox(std::string(kDetectFailedText));
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT TZELALL3000::UpdateNow() {
+    // Waiting handles messages, and the host may release the instance meanwhile.
+    TKeepAlive keep(*this);
+    Debug("Updating...");
+    {
+        TReaderThread thread(DeviceURL());
+        while (thread.Busy()) WaitWithMessages(kWaitStepMs);
+        bool read = false;
+        if (thread.Success() && !Trim(thread.Body()).empty()) {
+            try {
+                WriteReadings(thread.Body());
+                read = true;
+            } catch (...) {
+                // A reply that cannot be loaded counts as no reply.
+            }
+        }
+        if (!read) Debug(">Error reading Values!");
+    }
+    FLastUpdate = Now();
+    return S_OK;
+}
+
+void TZELALL3000::WriteReadings(const std::string& body) {
+    TECXMLParser parser;
+    LoadReply(parser, body);
+    TXMLItem* data = parser.RootItem().ItemByName("data");
+    for (int i = 0; i < kALL3000Inputs; ++i) {
+        // A copy: the host's calls below may run code that changes the configuration.
+        const TZELALL3000Device device = FConfig.Devices[i];
+        if (device.VarName.Empty()) continue;
+        try {
+            const auto value = static_cast<float>(ParseReading(data->ItemByName("t" + std::to_string(i))->Text()));
+            if (device.DeviceType == stNone) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (!FVariableManager) {
+                // No variable manager: nothing can be written.
+            } else if (device.DeviceType == stSwitch) {
+                FVariableManager->WriteVariableBoolean(device.VarName.Ref(), value != 0.0f ? 1 : 0);
+            } else {
+                FVariableManager->WriteVariableFloat(device.VarName.Ref(), value);
+            }
+        } catch (...) {
+            Debug("Error Updating...");
+        }
+    }
+}
 
 // ---- timer -------------------------------------------------------------------------------------
 

@@ -72,6 +72,14 @@ private:
     static HRESULT ZEL_CALL DataReceiver(void* self, int32_t a1, int32_t a2, int32_t a3, int32_t a4, int32_t a5);
     std::string Sender() const;
     void Log(int32_t code, std::string_view text) const noexcept;
+    // The debug channel and the instance status; nothing without the service, never raising.
+    void Debug(std::string_view text) const noexcept;
+    void SetStatus(int32_t status) const noexcept;
+    std::string DeviceURL() const;
+    // The connection test that SetConfiguration runs: S_OK unless the fetch failed.
+    HRESULT TestConnection();
+    // Writes every bound reading of a reply; a reading that fails is reported and skipped.
+    void WriteReadings(const std::string& body);
 
     TIntf<IZELKernel> FKernel;
     TIntf<IZELVariableManager> FVariableManager;

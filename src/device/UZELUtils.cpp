@@ -1,5 +1,13 @@
 #include "device/UZELUtils.h"
 
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "device/IO.ALL3000_Types.h"
+#include "host/Core.Selector_Types.h"
+#include "platform/Exceptions.h"
+
 namespace zel {
 
 std::string InstanceSender(const TZELModuleInfo* info, uint16_t instanceID) {
@@ -78,6 +86,86 @@ void WriteSettingInteger(IZELSettings* settings, uint16_t instanceID, const TSet
     } catch (...) {
         // As above.
     }
+}
+
+double ParseReading(std::string_view text) {
+    auto fail = [text] { return EConvertError("'" + std::string(text) + "' is not a valid floating point value"); };
+    std::string number(text);
+    size_t i = 0;
+    auto digits = [&] {
+        size_t start = i;
+        while (i < number.size() && number[i] >= '0' && number[i] <= '9') ++i;
+        return i - start;
+    };
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+    size_t mantissa = digits();
+    if (i < number.size() && (number[i] == '.' || number[i] == ',')) {
+        number[i++] = '.';
+        mantissa += digits();
+    }
+    if (mantissa == 0) throw fail();
+    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+        ++i;
+        if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+        if (digits() == 0) throw fail();
+    }
+    if (i != number.size()) throw fail();
+    // from_chars reads no leading "+" and never looks at the locale.
+    const char* begin = number.data() + (number[0] == '+' ? 1 : 0);
+    double value = 0;
+    auto [end, error] = std::from_chars(begin, number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value) ||
+        std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+        throw fail();
+    return value;
+}
+
+std::string SensorTypeName(uint8_t type) {
+    static const char* const kNames[] = {"Unknown", "Temperature", "Pressure", "Moisture", "Switch", "Analog", "Counter"};
+    const unsigned low = type & 0x7Fu;
+    return low < std::size(kNames) ? kNames[low] : "Unknown";
+}
+
+uint8_t SensorVariableKind(uint8_t type) { return type == stSwitch ? VariableKindBoolean : VariableKindFloat; }
+
+uint8_t SensorTypeFromCode(int32_t code) noexcept {
+    if (code >= 1 && code <= 9) return stTemperature;
+    switch (code) {
+        case 32: return stAnalog;
+        case 40: return stPressure;
+        case 65: return stMoisture;
+        case 97: case 100: case 101: return stSwitch;
+        case 133: return stCounter;
+        default: return stNone;
+    }
+}
+
+HRESULT RunVariableSelector(IZELInstanceControl* control, uint8_t kind, ZELString& name) {
+    if (!control) return E_FAIL;
+    TZELModuleInstance instance{};
+    HRESULT r = control->CreateInstance(IID_IZELVariableSelector, &instance, 0);
+    if (!Succeeded(r)) return r;
+    // The instance's module reference was counted for us; it is released below.
+    IZELModule* module = instance.Module;
+    void* p = nullptr;
+    r = module ? module->QueryInterface(IID_IZELVariableSelector, &p) : E_FAIL;
+    auto* selector = Succeeded(r) ? static_cast<IZELVariableSelector*>(p) : nullptr;
+    auto cleanUp = [&] {
+        if (selector) selector->Release();
+        control->DeleteInstance(instance.InstanceID);
+        if (module) module->Release();
+    };
+    try {
+        if (selector)
+            r = selector->SelectVariable(kind, name.Out());
+        else if (Succeeded(r))
+            r = E_FAIL;  // success without an interface
+    } catch (...) {
+        cleanUp();
+        throw;
+    }
+    cleanUp();
+    return r;
 }
 
 }  // namespace zel

@@ -15,6 +15,7 @@ namespace zel {
 // Host log codes.
 constexpr int32_t LogCodeInfo = 10021;
 constexpr int32_t LogCodeServiceRefused = 10024;
+constexpr int32_t LogCodeConnectionFailed = 10025;
 
 // Holds at most one counted reference to an interface and releases it when dropped.
 template <class T>
@@ -106,5 +107,23 @@ void WriteSettingString(IZELSettings* settings, uint16_t instanceID, const TSett
                         const ZELString& value) noexcept;
 void WriteSettingInteger(IZELSettings* settings, uint16_t instanceID, const TSettingsPath& path, std::string_view key,
                          int32_t value) noexcept;
+
+// A reading as the box writes it: an optional sign, digits with at most one decimal point ("." and ","
+// both count, whatever the process locale), an optional exponent. Anything else, the empty text,
+// and values that are not finite or do not fit a 32-bit float raise EConvertError.
+double ParseReading(std::string_view text);
+
+// The display name of a sensor type, chosen by its low 7 bits: 1 to 6 "Temperature" to "Counter",
+// anything else "Unknown".
+std::string SensorTypeName(uint8_t type);
+// The kind of host variable an input of that type is bound to: 1 (boolean) for a switch, else 4
+// (float).
+uint8_t SensorVariableKind(uint8_t type);
+// The sensor type for a code the box reports (0 for codes it does not know).
+uint8_t SensorTypeFromCode(int32_t code) noexcept;
+
+// Asks the host's variable selector for a variable of `kind`: creates a selector instance through
+// `control`, asks it, deletes it. On success `name` holds the chosen variable.
+HRESULT RunVariableSelector(IZELInstanceControl* control, uint8_t kind, ZELString& name);
 
 }  // namespace zel

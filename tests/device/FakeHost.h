@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -134,8 +135,19 @@ class FakeVariableManager : public FakeService<IZELVariableManager> {
 public:
     explicit FakeVariableManager(Journal& j) : FakeService("VariableManager", j) {}
     int calls = 0;
-    HRESULT ZEL_CALL WriteVariableBoolean(ZELStr, uint8_t) override { ++calls; return S_OK; }
-    HRESULT ZEL_CALL WriteVariableFloat(ZELStr, float) override { ++calls; return S_OK; }
+    std::vector<std::string> writes;  // "name=true", "name=21.5" in call order
+    HRESULT ZEL_CALL WriteVariableBoolean(ZELStr name, uint8_t value) override {
+        ++calls;
+        writes.push_back(std::string(hoststr::View(name)) + (value ? "=true" : "=false"));
+        return S_OK;
+    }
+    HRESULT ZEL_CALL WriteVariableFloat(ZELStr name, float value) override {
+        ++calls;
+        std::ostringstream v;
+        v << value;
+        writes.push_back(std::string(hoststr::View(name)) + "=" + v.str());
+        return S_OK;
+    }
     ZEL_FAKE_SLOT(4) ZEL_FAKE_SLOT(5) ZEL_FAKE_SLOT(6) ZEL_FAKE_SLOT(8) ZEL_FAKE_SLOT(9) ZEL_FAKE_SLOT(10)
     ZEL_FAKE_SLOT(12) ZEL_FAKE_SLOT(13) ZEL_FAKE_SLOT(14) ZEL_FAKE_SLOT(15) ZEL_FAKE_SLOT(16) ZEL_FAKE_SLOT(17)
     ZEL_FAKE_SLOT(18) ZEL_FAKE_SLOT(19) ZEL_FAKE_SLOT(20) ZEL_FAKE_SLOT(21) ZEL_FAKE_SLOT(22) ZEL_FAKE_SLOT(23)
@@ -147,7 +159,12 @@ public:
     int calls = 0;
     HRESULT ZEL_CALL CreateInstance(TGUID, TZELModuleInstance*, int32_t) override { ++calls; return E_FAIL; }
     HRESULT ZEL_CALL DeleteInstance(uint32_t) override { ++calls; return E_FAIL; }
-    HRESULT ZEL_CALL SetInstanceStatus(uint32_t, int32_t) override { ++calls; return S_OK; }
+    std::vector<int32_t> statuses;
+    HRESULT ZEL_CALL SetInstanceStatus(uint32_t, int32_t status) override {
+        ++calls;
+        statuses.push_back(status);
+        return S_OK;
+    }
     ZEL_FAKE_SLOT(6) ZEL_FAKE_SLOT(7) ZEL_FAKE_SLOT(8) ZEL_FAKE_SLOT(9) ZEL_FAKE_SLOT(10) ZEL_FAKE_SLOT(11)
     ZEL_FAKE_SLOT(12) ZEL_FAKE_SLOT(13) ZEL_FAKE_SLOT(15) ZEL_FAKE_SLOT(16) ZEL_FAKE_SLOT(17)
 };
@@ -164,7 +181,12 @@ class FakeDebugServer : public FakeService<IZELDebugServer> {
 public:
     explicit FakeDebugServer(Journal& j) : FakeService("DebugServer", j) {}
     int calls = 0;
-    HRESULT ZEL_CALL SendDebug(uint32_t, ZELStr, int32_t) override { ++calls; return S_OK; }
+    std::vector<std::string> texts;
+    HRESULT ZEL_CALL SendDebug(uint32_t, ZELStr text, int32_t) override {
+        ++calls;
+        texts.emplace_back(hoststr::View(text));
+        return S_OK;
+    }
     ZEL_FAKE_SLOT(4)
 };
 

@@ -1,0 +1,60 @@
+#include "device/UThread.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "net/IdHTTP.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+
+namespace zel {
+
+TReaderThread::TReaderThread(std::string url) : URL(std::move(url)) {
+    try {
+        FThread = std::thread([this] { Execute(); });
+    } catch (const std::system_error&) {
+        // A thread that cannot start is a fetch that failed.
+        FSuccess = false;
+        FBusy.store(false, std::memory_order_release);
+    }
+}
+
+TReaderThread::~TReaderThread() {
+    if (FThread.joinable()) FThread.join();
+}
+
+void TReaderThread::Execute() noexcept {
+    try {
+        TIdHTTP http;
+        http.Request().UserAgent = "Mozilla";
+        // Bounded, so that a box that accepts and never answers cannot hold the update for ever.
+        http.SetConnectTimeout(kReaderTimeoutMs);
+        http.SetReadTimeout(kReaderTimeoutMs);
+        http.ExchangeTimeout = kReaderExchangeTimeoutMs;
+        http.MaxBodySize = kMaxReplyBytes;
+        FBody = http.Get(URL);
+    } catch (...) {
+        // Any failure of the fetch, whatever its kind, is reported as Success false.
+        FBody.clear();
+        FSuccess = false;
+    }
+    FBusy.store(false, std::memory_order_release);
+}
+
+void WaitWithMessages(int32_t milliseconds) {
+    if (milliseconds <= 0) return;
+    if (!IsMainThread()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return;
+    }
+    const uint32_t deadline = TickCount() + static_cast<uint32_t>(milliseconds);
+    int32_t remaining = milliseconds;
+    while (remaining > 0) {
+        if (!WaitForMessages(remaining)) break;
+        ProcessMessages();
+        // Signed 32-bit difference: a wrap of the tick count does no harm.
+        remaining = static_cast<int32_t>(deadline - TickCount());
+    }
+}
+
+}  // namespace zel

@@ -1,0 +1,45 @@
+#pragma once
+// The background fetch of one update: a short-lived thread that GETs one URL, and the wait that keeps
+// the main thread's messages flowing meanwhile.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace zel {
+
+// Bounds of the reader thread's fetch: connect and each read, and the whole exchange.
+constexpr int32_t kReaderTimeoutMs = 5000;
+constexpr int32_t kReaderExchangeTimeoutMs = 15000;
+// The largest reply body any fetch of the module accepts.
+constexpr int64_t kMaxReplyBytes = 1 << 20;
+
+// Fetches URL on a thread of its own, started by the constructor. Busy falls as the thread's last
+// step; Success and Body may be read once Busy is false. The destructor waits for the thread.
+class TReaderThread {
+public:
+    explicit TReaderThread(std::string url);
+    ~TReaderThread();
+    TReaderThread(const TReaderThread&) = delete;
+    TReaderThread& operator=(const TReaderThread&) = delete;
+
+    const std::string URL;
+    bool Busy() const noexcept { return FBusy.load(std::memory_order_acquire); }
+    // Meaningful once Busy is false.
+    bool Success() const noexcept { return FSuccess; }
+    const std::string& Body() const noexcept { return FBody; }
+
+private:
+    void Execute() noexcept;
+
+    std::atomic<bool> FBusy{true};
+    bool FSuccess = true;
+    std::string FBody;
+    std::thread FThread;
+};
+
+// Returns after `milliseconds`: on the main thread handling every message that arrives meanwhile, on
+// any other thread sleeping. 0 or less returns at once.
+void WaitWithMessages(int32_t milliseconds);
+
+}  // namespace zel

@@ -1,0 +1,357 @@
+// The device at work against loopback peers: the update cycle, sensor detection, the connection
+// test, the reader thread and the wait that keeps messages flowing.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "FakeHost.h"
+#include "Held.h"
+#include "LoopbackPeer.h"
+#include "device/UThread.h"
+#include "platform/EventLoop.h"
+#include "platform/Exceptions.h"
+
+using namespace zel;
+using namespace zel::test;
+using zeltest::TLoopbackPeer;
+using zeltest::TPeerConnection;
+
+namespace {
+
+constexpr uint16_t kId = 1;
+
+std::string HttpReply(const std::string& body, const std::string& status = "200 OK") {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A box on 127.0.0.1 that answers every request with `reply` and closes.
+TLoopbackPeer::TScript Answer(std::string reply) {
+    return [reply = std::move(reply)](TPeerConnection& c) {
+        std::string head;
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            std::string b = c.Receive(1);
+            if (b.empty()) return;
+            head += b;
+        }
+        c.Send(reply);
+    };
+}
+
+// A reply with the given readings t0..t7 ("" leaves the element out) and sensor codes s0..s7.
+std::string Readings(const std::vector<std::string>& t, const std::vector<std::string>& codes = {}) {
+    std::string xml = "<?xml version=\"1.0\"?>\r\n<xml><data>\r\n<devicename>ALL3000</devicename>\r\n";
+    for (size_t i = 0; i < t.size(); ++i)
+        if (!t[i].empty()) xml += "<t" + std::to_string(i) + ">" + t[i] + "</t" + std::to_string(i) + ">";
+    for (size_t i = 0; i < codes.size(); ++i)
+        xml += "<s" + std::to_string(i) + ">" + codes[i] + "</s" + std::to_string(i) + ">";
+    return xml + "\r\n</data></xml>\r\n";
+}
+
+// A host whose instance 1 points at 127.0.0.1:port with the given bindings ("name:type" per input,
+// "" unbound).
+void Configure(FakeHost& host, int port, const std::vector<std::string>& bindings, int32_t kernelState = 10014) {
+    host.settings.strings[FakeSettings::Key(kId, "Settings/IPAddress")] = "127.0.0.1:" + std::to_string(port);
+    for (size_t i = 0; i < bindings.size(); ++i) {
+        if (bindings[i].empty()) continue;
+        const std::string s = "Settings/S" + std::to_string(i) + "/";
+        size_t colon = bindings[i].find(':');
+        host.settings.strings[FakeSettings::Key(kId, s + "VarName")] = bindings[i].substr(0, colon);
+        host.settings.integers[FakeSettings::Key(kId, s + "DeviceType")] = std::stoi(bindings[i].substr(colon + 1));
+    }
+    host.kernel.state = kernelState;
+}
+
+std::string Joined(const std::vector<std::string>& v) {
+    std::string r;
+    for (const auto& s : v) r += (r.empty() ? "" : " | ") + s;
+    return r;
+}
+
+// Records message boxes instead of showing them, for one test.
+struct TBoxes {
+    std::vector<std::string> texts;
+    TBoxes() {
+        SetMessageBoxHandler([this](const std::string& t) { texts.push_back(t); });
+    }
+    ~TBoxes() { SetMessageBoxHandler({}); }
+};
+
+const std::vector<std::string> kBindings = {"T0:1", "Sw:4", "", "N3:0", "X4:7", "P5:2", "", "C7:6"};
+
+}  // namespace
+
+TEST(Update, WritesEachBoundReading) {
+    // the peer's reply | the variable writes | the debug messages after "Updating..."
+    struct Case { std::string reply; std::string writes; std::string debug; } cases[] = {
+        {HttpReply(Readings({"21.5", "0", "9", "1", "3,25", "1013.2", "7", "42"})),
+         "T0=21.5 | Sw=false | X4=3.25 | P5=1013.2 | C7=42", ""},
+        {HttpReply(Readings({"21,5", "0.0", "", "x", "-1e2", "0,01", "", "-0"})),
+         "T0=21.5 | Sw=false | X4=-100 | P5=0.01 | C7=-0", "Error Updating..."},  // N3: type 0, unreadable
+        {HttpReply(Readings({"1,234.5", "-1", "", "", "", "1e39", "", " 5 "})), "Sw=true | C7=5",
+         "Error Updating... | Error Updating... | Error Updating... | Error Updating..."},  // text comes trimmed
+        {HttpReply(Readings({"", "0,01"})), "Sw=true",
+         "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
+        {HttpReply("<xml><other/></xml>"), "",
+         "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
+        {HttpReply(" \r\n\t "), "", ">Error reading Values!"},
+        {HttpReply(""), "", ">Error reading Values!"},
+        {HttpReply("<xml><data><t0>1</t0"), "", ">Error reading Values!"},  // cannot be loaded
+        {HttpReply(Readings({"2"}), "404 Not Found"), "", ">Error reading Values!"},
+        {"", "", ">Error reading Values!"},  // closed without an answer
+        // One line of 6000 bytes: loaded through the whole-stream window.
+        {HttpReply("<xml><data><pad>" + std::string(6000, 'p') + "</pad><t0>4.5</t0></data></xml>"), "T0=4.5",
+         "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
+    };
+    for (const auto& c : cases) {
+        TLoopbackPeer box(Answer(c.reply));
+        FakeHost host;
+        Configure(host, box.Port(), kBindings);
+        Held inst(host, kId);
+        IZELALL3000* face = ConfigOf(inst.Module());
+        const TDateTime before = inst->LastUpdate();
+        EXPECT_EQ(face->UpdateNow(), S_OK);
+        face->Release();
+        EXPECT_EQ(Joined(host.variables.writes), c.writes) << c.reply.substr(0, 200);
+        ASSERT_FALSE(host.debug.texts.empty());
+        EXPECT_EQ(host.debug.texts[0], "Updating...");
+        host.debug.texts.erase(host.debug.texts.begin());
+        EXPECT_EQ(Joined(host.debug.texts), c.debug) << c.reply.substr(0, 200);
+        EXPECT_GT(inst->LastUpdate(), before);  // after a failure too
+        EXPECT_EQ(box.Accepted(), 1);
+    }
+}
+
+TEST(Update, UnreachableBoxAndTheRequestSent) {
+    FakeHost host;
+    Configure(host, zeltest::UnusedPort(), kBindings);
+    Held inst(host, kId);
+    IZELALL3000* face = ConfigOf(inst.Module());
+    EXPECT_EQ(face->UpdateNow(), S_OK);
+    face->Release();
+    EXPECT_EQ(Joined(host.debug.texts), "Updating... | >Error reading Values!");
+    EXPECT_TRUE(host.variables.writes.empty());
+}
+
+TEST(Update, ReadingsIgnoreTheProcessLocale) {
+    // A locale whose decimal separator is the comma must change nothing.
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "scripts/setup-deps.sh generates this locale";
+    const double half = 0.5;
+    EXPECT_EQ(std::to_string(half).find(','), 1u);  // the locale really is in force
+    struct Case { const char* text; double value; } good[] = {
+        {"21.5", 21.5}, {"21,5", 21.5}, {"-3", -3}, {"+4.25", 4.25}, {".5", 0.5}, {"5.", 5}, {"1e3", 1000},
+        {"2,5E-1", 0.25}, {"-20480.00", -20480}, {"007", 7},
+    };
+    for (const auto& c : good) EXPECT_EQ(ParseReading(c.text), c.value) << c.text;
+    for (const char* bad : {"", " ", "1,2.3", "1.2.3", "abc", "1e", "e5", "-", ".", "1 ", " 1", "0x10", "inf", "nan",
+                            "1e39", "-1e39", "3.4e38x", "1,5,"})
+        EXPECT_THROW(ParseReading(bad), EConvertError) << '"' << bad << '"';
+    std::setlocale(LC_ALL, "C");
+}
+
+TEST(Detect, CodesToTypes) {
+    const std::vector<std::string> codes = {"1", "9", "32", "40", "65", "97", "100", "133"};
+    const uint8_t types[] = {1, 1, 5, 2, 3, 4, 4, 6};
+    const std::vector<std::string> more = {"0", "10", "98", "99", "102", "134", "-1", "101"};
+    const uint8_t moreTypes[] = {0, 0, 0, 0, 0, 0, 0, 4};
+    for (int round = 0; round < 2; ++round) {
+        TLoopbackPeer box(Answer(HttpReply(Readings({}, round == 0 ? codes : more))));
+        FakeHost host;
+        Configure(host, box.Port(), {"A:0", "", "", "", "", "", "", "H:0"});
+        Held inst(host, kId);
+        IZELALL3000* face = ConfigOf(inst.Module());
+        TBoxes boxes;
+        EXPECT_EQ(face->DetectSensors(), S_OK);
+        TZELALL3000Settings c;
+        face->GetConfiguration(c);
+        face->Release();
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(c.Devices[i].DeviceType, (round == 0 ? types : moreTypes)[i]) << i;
+        EXPECT_EQ(c.Devices[0].VarName.Str(), "A");  // names stay
+        EXPECT_TRUE(boxes.texts.empty());
+        EXPECT_TRUE(host.settings.writes.empty());  // nothing is stored by detection
+    }
+}
+
+TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
+    const std::string text = "Error Reading Configuration! Please check IP-Adress";
+    // reply | result | types afterwards (from 1,2,3,4,5,6,1,4)
+    struct Case { std::string reply; HRESULT result; std::vector<uint8_t> types; } cases[] = {
+        {HttpReply(""), S_OK, {0, 0, 0, 0, 0, 0, 0, 0}},  // empty reply: everything unknown
+        {HttpReply(Readings({}, {"40", "", "abc", "65"})), E_FAIL, {2, 0, 3, 4, 5, 6, 1, 4}},
+        {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {"", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+    };
+    for (const auto& c : cases) {
+        TLoopbackPeer box(Answer(c.reply));
+        FakeHost host;
+        Configure(host, box.Port(), {"a:1", "b:2", "c:3", "d:4", "e:5", "f:6", "g:1", "h:4"});
+        Held inst(host, kId);
+        IZELALL3000* face = ConfigOf(inst.Module());
+        TBoxes boxes;
+        EXPECT_EQ(face->DetectSensors(), c.result) << c.reply;
+        TZELALL3000Settings conf;
+        face->GetConfiguration(conf);
+        face->Release();
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(conf.Devices[i].DeviceType, c.types[static_cast<size_t>(i)]) << c.reply << " " << i;
+        EXPECT_EQ(boxes.texts, c.result == S_OK ? std::vector<std::string>{} : std::vector<std::string>{text});
+    }
+}
+
+TEST(ConnectionTest, StatusLogAndResult) {
+    // reply | kernel state | result | statuses | debug | log lines 10025
+    struct Case { std::string reply; int32_t state; HRESULT result; std::vector<int32_t> statuses; std::string debug; int logs; } cases[] = {
+        {HttpReply("<xml><devicename>ALL3000</devicename></xml>"), 10013, S_OK, {102}, "Successfully connected!", 0},
+        {HttpReply("Welcome to the ALL3000 web page"), 10013, S_OK, {102}, "Successfully connected!", 0},
+        {HttpReply("<xml><devicename>all3000</devicename></xml>"), 10013, S_OK, {201}, "No response from Device!", 0},
+        {HttpReply("ALL3000", "404 Not Found"), 10013, E_FAIL, {201}, "No response from Device!", 1},
+        {"", 10013, E_FAIL, {201}, "No response from Device!", 1},
+        {HttpReply("ALL3000"), 10014, S_OK, {}, "", 0},
+    };
+    for (const auto& c : cases) {
+        TLoopbackPeer box(Answer(c.reply));
+        FakeHost host;
+        Configure(host, box.Port(), {}, c.state);
+        Held inst(host, kId);  // the constructor applies the stored configuration: one test
+        const std::string address = "127.0.0.1:" + std::to_string(box.Port());
+        EXPECT_EQ(host.control.statuses, c.statuses) << c.reply;
+        std::string expectedDebug = c.state == 10013 ? "Testing connection on " + address + " | " + c.debug : "";
+        EXPECT_EQ(Joined(host.debug.texts), expectedDebug) << c.reply;
+        int logs = 0;
+        for (const auto& l : host.kernel.log)
+            if (l.code == 10025) {
+                ++logs;
+                EXPECT_EQ(l.text, "Could not connect to Device!");
+                EXPECT_EQ(l.sender, "ALL3000 #1");
+            }
+        EXPECT_EQ(logs, c.logs);
+        // Applying again runs the test again, with the same outcome as the result.
+        IZELALL3000* face = ConfigOf(inst.Module());
+        TZELALL3000Settings conf;
+        face->GetConfiguration(conf);
+        EXPECT_EQ(face->SetConfiguration(conf), c.result) << c.reply;
+        face->Release();
+        EXPECT_EQ(box.Accepted(), c.state == 10013 ? 2 : 0);
+    }
+}
+
+TEST(ConnectionTest, SilentBoxIsBounded) {
+    TLoopbackPeer box([](TPeerConnection& c) { c.Silent(); });
+    FakeHost host;
+    Configure(host, box.Port(), {}, 10013);
+    auto t0 = std::chrono::steady_clock::now();
+    Held inst(host, kId);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(ms, 1900);  // the read time-out of 2000 ms
+    EXPECT_LT(ms, 4000);
+    EXPECT_EQ(host.control.statuses, std::vector<int32_t>{201});
+}
+
+TEST(ReaderThread, OutcomesAndHandOver) {
+    {
+        TLoopbackPeer box(Answer(HttpReply("")));
+        TReaderThread t("http://127.0.0.1:" + std::to_string(box.Port()) + "/xml");
+        while (t.Busy()) WaitWithMessages(10);
+        EXPECT_TRUE(t.Success());
+        EXPECT_EQ(t.Body(), "");
+    }
+    {
+        std::string head;
+        TLoopbackPeer box([&head](TPeerConnection& c) {
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                std::string b = c.Receive(1);
+                if (b.empty()) return;
+                head += b;
+            }
+            c.Send(HttpReply("<xml/>"));
+        });
+        TReaderThread t("http://127.0.0.1:" + std::to_string(box.Port()) + "/xml");
+        while (t.Busy()) WaitWithMessages(10);
+        EXPECT_TRUE(t.Success());
+        EXPECT_EQ(t.Body(), "<xml/>");
+        EXPECT_NE(head.find("\r\nUser-Agent: Mozilla\r\n"), std::string::npos) << head;
+    }
+    {
+        TReaderThread t("http://127.0.0.1:" + std::to_string(zeltest::UnusedPort()) + "/xml");
+        while (t.Busy()) WaitWithMessages(10);
+        EXPECT_FALSE(t.Success());
+        EXPECT_EQ(t.Body(), "");
+    }
+    {
+        // A reply over the module's 1 MiB cap is a failed fetch.
+        TLoopbackPeer box(Answer(HttpReply(std::string((1 << 20) + 1, 'x'))));
+        TReaderThread t("http://127.0.0.1:" + std::to_string(box.Port()) + "/xml");
+        while (t.Busy()) WaitWithMessages(10);
+        EXPECT_FALSE(t.Success());
+    }
+}
+
+TEST(WaitWithMessages, HandlesMessagesAndKeepsItsTime) {
+    auto t0 = std::chrono::steady_clock::now();
+    WaitWithMessages(0);
+    WaitWithMessages(-5);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(20));
+
+    std::chrono::steady_clock::time_point handled{};
+    WindowTimer timer(30, [&] { if (handled == decltype(handled){}) handled = std::chrono::steady_clock::now(); }, true);
+    t0 = std::chrono::steady_clock::now();
+    WaitWithMessages(150);
+    auto total = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(total, std::chrono::milliseconds(148));
+    EXPECT_LT(total, std::chrono::milliseconds(400));
+    ASSERT_NE(handled, decltype(handled){});
+    EXPECT_LT(handled - t0, std::chrono::milliseconds(100));  // at once, not at the end
+
+    // Off the main thread it sleeps and handles nothing.
+    std::thread other([] {
+        auto s = std::chrono::steady_clock::now();
+        WaitWithMessages(60);
+        EXPECT_GE(std::chrono::steady_clock::now() - s, std::chrono::milliseconds(59));
+    });
+    other.join();
+}
+
+TEST(Types, NamesAndKinds) {
+    struct Case { int type; const char* name; uint8_t kind; } cases[] = {
+        {0, "Unknown", 4}, {1, "Temperature", 4}, {2, "Pressure", 4}, {3, "Moisture", 4}, {4, "Switch", 1},
+        {5, "Analog", 4}, {6, "Counter", 4}, {7, "Unknown", 4}, {128, "Unknown", 4}, {129, "Temperature", 4},
+        {132, "Switch", 4}, {134, "Counter", 4}, {135, "Unknown", 4}, {255, "Unknown", 4},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SensorTypeName(static_cast<uint8_t>(c.type)), c.name) << c.type;
+        EXPECT_EQ(SensorVariableKind(static_cast<uint8_t>(c.type)), c.kind) << c.type;
+    }
+}
+
+TEST(Reentry, HostReleasesTheInstanceWhileItWaits) {
+    // During the message box of a failed detection.
+    {
+        FakeHost host;
+        Configure(host, zeltest::UnusedPort(), {});
+        Held inst(host, kId);
+        IZELALL3000* face = ConfigOf(inst.Module());
+        face->Release();  // only the host's reference is left
+        SetMessageBoxHandler([&](const std::string&) { inst.Release(); });
+        EXPECT_EQ(face->DetectSensors(), E_FAIL);  // runs on although the host let go meanwhile
+        SetMessageBoxHandler({});
+        ASSERT_FALSE(host.kernel.log.empty());
+        EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");  // freed only afterwards
+        EXPECT_TRUE(host.AllReleased());
+    }
+    // During the wait of an update, from a timer of the event loop.
+    {
+        TLoopbackPeer box([](TPeerConnection& c) {
+            if (c.Pause(300)) c.Send(HttpReply(Readings({"1"})));
+        });
+        FakeHost host;
+        Configure(host, box.Port(), {"T0:1"});
+        Held inst(host, kId);
+        IZELALL3000* face = ConfigOf(inst.Module());
+        face->Release();
+        WindowTimer release(50, [&] { inst.Release(); }, true);
+        EXPECT_EQ(face->UpdateNow(), S_OK);
+        EXPECT_EQ(host.variables.writes, std::vector<std::string>{"T0=1"});
+        EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
+        EXPECT_TRUE(host.AllReleased());
+    }
+}
