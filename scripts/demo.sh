@@ -1,15 +1,45 @@
 #!/usr/bin/env bash
-# The demo: the reference host loads the module, runs one instance against 127.0.0.1 for a few
-# seconds and shows every host event, then the settings the instance saved.
+# The demo: a simulated ALL3000 box on 127.0.0.1, and the reference host running one instance of
+# the module against it for about 20 seconds: the connection test, the updates every 2 seconds and
+# the readings written into host variables, then the settings the instance saved.
 set -euo pipefail
 build=${1:-build}
+seconds=${DEMO_SECONDS:-20}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 store=$work/store.xml
 # Qt wants a private runtime folder; a headless session often has none.
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$work}
-"$build/zelhost" set --store "$store" --instance 1 Settings/IPAddress=127.0.0.1 Settings/Interval=2
-echo "== zelhost run (3 s)"
-"$build/zelhost" run --module "$build/IO.ALL3000.so" --store "$store" --instance 1 --seconds 3
+
+"$build/all3000-sim" --port 0 >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^listening on ' "$work/sim.out" 2>/dev/null && break
+  sleep 0.05
+done
+url=$(sed -n 's/^listening on //p' "$work/sim.out")
+[ -n "$url" ] || { echo "demo: the simulated box did not start" >&2; exit 1; }
+address=${url#http://}
+echo "== simulated ALL3000 box at $url"
+
+# Instance 1: the box, every 2 seconds, all eight inputs bound to variables named after their
+# sensors (the types the box reports: temperature, pressure, moisture, switch, analog, counter,
+# temperature, switch).
+types=(1 2 3 4 5 6 1 4)
+names=(Temperature0 Pressure1 Moisture2 Window3 Voltage4 Energy5 Temperature6 Door7)
+args=(Settings/IPAddress="$address" Settings/Interval=2)
+for i in 0 1 2 3 4 5 6 7; do
+  args+=(Settings/S$i/DeviceType="${types[$i]}" Settings/S$i/VarName="${names[$i]}")
+done
+"$build/zelhost" set --store "$store" --instance 1 "${args[@]}"
+
+echo "== zelhost run ($seconds s): host events"
+"$build/zelhost" run --module "$build/IO.ALL3000.so" --store "$store" --instance 1 --seconds "$seconds"
+echo "== requests the box answered: $(grep -c ' -> 200' "$work/sim.log")"
 echo "== settings stored for instance 1"
 "$build/zelhost" get --store "$store" --instance 1

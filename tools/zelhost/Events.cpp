@@ -121,4 +121,11 @@ void TEventPrinter::Status(uint32_t instance, int32_t status) {
         Emit("status #" + std::to_string(instance) + ": " + std::to_string(status));
 }
 
+void TEventPrinter::MessageBox(std::string_view utf8) {
+    if (FJson)
+        Emit("{\"event\":\"messagebox\",\"text\":" + JsonString(utf8) + "}");
+    else
+        Emit("message box: " + std::string(utf8));
+}
+
 }  // namespace zelhost

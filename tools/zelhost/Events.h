@@ -31,6 +31,8 @@ public:
     void VariableFloat(std::string_view name, float value);
     void VariableBoolean(std::string_view name, bool value);
     void Status(uint32_t instance, int32_t status);
+    // A message box a module showed; `utf8` is already UTF-8 (the box's own text).
+    void MessageBox(std::string_view utf8);
     void Notice(std::string_view text) { Log(HostNoticeCode, HostSender, text); }
 
 private:

@@ -14,6 +14,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "Display.h"
 #include "HostServices.h"
 #include "ModuleLibrary.h"
 #include "platform/TextUtils.h"
@@ -115,16 +116,16 @@ int RunHost(const TRunOptions& options) {
     TEventPrinter events(options.Json);
 
     // Qt sees no arguments of ours; platform choice comes from the environment as usual, except that
-    // a session without any display runs offscreen instead of aborting.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
-        std::getenv("WAYLAND_DISPLAY") == nullptr)
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // a session without a display that opens runs offscreen instead of aborting.
+    ChooseQtPlatform();
     static int qtArgc = 1;
     static char qtArg0[] = "zelhost";
     static char* qtArgv[] = {qtArg0, nullptr};
     QApplication app(qtArgc, qtArgv);
     // Only the time limit or a signal ends a run, not closing the selector dialog or a message box.
     app.setQuitOnLastWindowClosed(false);
+    TMessageBoxWatch boxes(events);
+    app.installEventFilter(&boxes);
     // A reader of our output that goes away must not kill the host before it saved the store.
     std::signal(SIGPIPE, SIG_IGN);
 
