@@ -31,6 +31,8 @@ public:
 
     // Collects output until stdout holds `needle`; false when it did not within the time.
     bool WaitForOutput(std::string_view needle, int timeoutMs);
+    // What the child wrote to stdout so far.
+    const std::string& Output() const noexcept { return FResult.Out; }
     void Signal(int signal);
     // Collects output until the child ends; after `timeoutMs` it is killed and TimedOut set.
     TProcessResult Wait(int timeoutMs);

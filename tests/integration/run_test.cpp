@@ -9,6 +9,10 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
+
 #include "Process.h"
 
 using namespace zeltest;
@@ -188,4 +192,125 @@ TEST(ZelhostWithModule, WithoutJsonlEventsAreReadableLines) {
     EXPECT_NE(r.Out.find("log    10021 ALL3000: Register\n"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("log    10021 ALL3000 #7: Interface Create\n"), std::string::npos) << r.Out;
     EXPECT_EQ(r.Out.find('{'), std::string::npos);
+}
+
+namespace {
+
+const std::string Simulator = ALL3000_SIM_BIN;
+
+// The simulated box on a free port of 127.0.0.1, stopped with the test.
+class TSimulator {
+public:
+    explicit TSimulator(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {Simulator, "--port", "0"});
+        FProcess = std::make_unique<TChildProcess>(args);
+        EXPECT_TRUE(FProcess->WaitForOutput("\n", 5000));
+        FAddress = FProcess->Output().substr(FProcess->Output().find("127.0.0.1:"));
+        FAddress.resize(FAddress.find('\n'));
+    }
+    const std::string& Address() const { return FAddress; }
+
+private:
+    std::unique_ptr<TChildProcess> FProcess;
+    std::string FAddress;
+};
+
+// A store whose instance 1 polls `address` every second with inputs bound as "name:type".
+std::string BoxStore(const TTempDir& dir, const std::string& address, const std::vector<std::string>& bindings) {
+    std::string store = dir.File("store.xml");
+    std::vector<std::string> args = {"set", "--store", store, "--instance", "1", "Settings/IPAddress=" + address,
+                                     "Settings/Interval=1"};
+    for (size_t i = 0; i < bindings.size(); ++i) {
+        size_t colon = bindings[i].find(':');
+        args.push_back("Settings/S" + std::to_string(i) + "/VarName=" + bindings[i].substr(0, colon));
+        args.push_back("Settings/S" + std::to_string(i) + "/DeviceType=" + bindings[i].substr(colon + 1));
+    }
+    EXPECT_EQ(Zel(args).ExitCode, 0);
+    return store;
+}
+
+struct TRunSummary {
+    std::vector<int> statuses;
+    std::vector<std::string> debug;
+    std::map<std::string, std::vector<QJsonValue>> variables;
+    int connectionLogs = 0;
+};
+
+TRunSummary Summarize(const std::vector<QJsonObject>& events) {
+    TRunSummary s;
+    for (const QJsonObject& e : events) {
+        if (e["event"] == "status") s.statuses.push_back(e["status"].toInt());
+        if (e["event"] == "debug") s.debug.push_back(e["text"].toString().toStdString());
+        if (e["event"] == "variable") s.variables[e["name"].toString().toStdString()].push_back(e["value"]);
+        if (IsLog(e, {10025, "ALL3000 #1", "Could not connect to Device!"})) ++s.connectionLogs;
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(ZelhostWithBox, UpdatesWriteEveryBoundInputInEveryMode) {
+    const std::vector<std::string> bindings = {"T0:1", "P1:2", "M2:3", "W3:4", "A4:5", "C5:6", "T6:1", "D7:4"};
+    for (const char* mode : {"normal", "chunked", "http10", "comma"}) {
+        TSimulator box({"--mode", mode});
+        TTempDir dir;
+        std::string store = BoxStore(dir, box.Address(), bindings);
+        auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "2.6", "--jsonl"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        auto events = Events(r.Out);
+        ExpectNoHostWarnings(events);
+        TRunSummary s = Summarize(events);
+        EXPECT_EQ(s.statuses, std::vector<int>{102}) << mode;
+        EXPECT_EQ(s.debug.at(0), "Testing connection on " + box.Address());
+        EXPECT_EQ(s.debug.at(1), "Successfully connected!");
+        ASSERT_GE(s.debug.size(), 3u) << mode;
+        EXPECT_EQ(s.debug.at(2), "Updating...");
+        for (const std::string& b : bindings) {
+            const std::string name = b.substr(0, b.find(':'));
+            ASSERT_FALSE(s.variables[name].empty()) << mode << " " << name;
+            const QJsonValue v = s.variables[name].front();
+            if (name[0] == 'W' || name[0] == 'D') {
+                EXPECT_TRUE(v.isBool()) << name;
+            } else {
+                EXPECT_TRUE(v.isDouble()) << name;
+            }
+        }
+        EXPECT_NEAR(s.variables["P1"].front().toDouble(), 1013.25, 4) << mode;
+        EXPECT_NEAR(s.variables["T0"].front().toDouble(), 21, 3) << mode;
+    }
+}
+
+TEST(ZelhostWithBox, FaultyBoxesAreReported) {
+    // mode | status of the connection test | its 10025 log lines | what an update says
+    struct Case { const char* mode; int status; int logs; const char* update; } cases[] = {
+        {"status:404", 201, 1, ">Error reading Values!"},
+        {"close", 201, 1, ">Error reading Values!"},
+        {"garbage", 201, 1, ">Error reading Values!"},
+        {"hang", 201, 1, nullptr},  // the test gives up after 2 s, the run ends during the first update
+    };
+    for (const auto& c : cases) {
+        TSimulator box({"--mode", c.mode});
+        TTempDir dir;
+        std::string store = BoxStore(dir, box.Address(), {"T0:1"});
+        auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "2.6", "--jsonl"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        TRunSummary s = Summarize(Events(r.Out));
+        EXPECT_EQ(s.statuses, std::vector<int>{c.status}) << c.mode;
+        EXPECT_EQ(s.connectionLogs, c.logs) << c.mode;
+        EXPECT_TRUE(s.variables.empty()) << c.mode;
+        if (c.update) {
+            EXPECT_NE(std::find(s.debug.begin(), s.debug.end(), c.update), s.debug.end()) << c.mode;
+        }
+    }
+}
+
+TEST(ZelhostWithBox, ADeviceNameWithoutTheMarkFailsTheTest) {
+    TSimulator box({"--device-name", "Sensor box"});
+    TTempDir dir;
+    std::string store = BoxStore(dir, box.Address(), {"T0:1"});
+    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "0.3", "--jsonl"});
+    TRunSummary s = Summarize(Events(r.Out));
+    EXPECT_EQ(s.statuses, std::vector<int>{201});
+    EXPECT_EQ(s.connectionLogs, 0);
+    EXPECT_EQ(s.debug.at(1), "No response from Device!");
 }
