@@ -44,6 +44,8 @@ bench: setup
 	cmake --build build-bench -j $(JOBS)
 	python3 bench/compare.py build-bench/bench/xml_bench
 	$(NETNS) build-bench/bench/http_bench --benchmark_counters_tabular=true
+	$(NETNS) build-bench/bench/device_bench
+	$(NETNS) python3 bench/host_scale.py build-bench
 
 demo: build
 	$(NETNS) scripts/demo.sh build

@@ -19,63 +19,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ReplyServer.h"
 #include "net/IdHTTP.h"
 
 namespace {
-
-// Answers every connection on 127.0.0.1 with one fixed reply, then waits for the client to close.
-class TReplyServer {
-public:
-    explicit TReplyServer(const std::string& body)
-        : FReply("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body) {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(FListen, 64) != 0 ||
-            ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen");
-        FPort = ntohs(addr.sin_port);
-        FThread = std::thread([this] { Run(); });
-    }
-    ~TReplyServer() {
-        FStop = true;
-        ::shutdown(FListen, SHUT_RDWR);
-        FThread.join();
-        ::close(FListen);
-    }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(FPort) + "/xml"; }
-
-private:
-    void Run() {
-        char buf[65536];
-        while (!FStop) {
-            int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            std::string head;
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                head.append(buf, static_cast<size_t>(n));
-            }
-            for (size_t sent = 0; sent < FReply.size();) {
-                ssize_t n = ::send(fd, FReply.data() + sent, FReply.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                sent += static_cast<size_t>(n);
-            }
-            while (::recv(fd, buf, sizeof buf, 0) > 0) {
-            }
-            ::close(fd);
-        }
-    }
-
-    std::string FReply;
-    int FListen = -1;
-    int FPort = 0;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
-};
 
 double ThreadCpuUs() {
     timespec ts{};
@@ -130,7 +77,7 @@ void BM_Get(benchmark::State& state) {
     const auto size = static_cast<size_t>(state.range(0));
     std::string body(size, 'x');
     for (size_t i = 0; i < size; i += 64) body[i] = '\n';
-    TReplyServer server(body);
+    TReplyServer server("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     const std::string url = server.Url();
     TSamples ours, curl;
     for (auto _ : state) {
