@@ -169,11 +169,29 @@ HRESULT ZEL_CALL TZELALL3000::ExchangeCallbacks(TZELCallbackPair& pair) {
     });
 }
 
-// The configuration page comes with its own code; until then there is no page to show.
-HRESULT ZEL_CALL TZELALL3000::ShowPropertyPage() { return E_NOTIMPL; }
+HRESULT ZEL_CALL TZELALL3000::ShowPropertyPage() {
+    return Guarded([&] {
+        const TPropertyPageFactory& factory = PropertyPageFactory();
+        if (!FPropertyPage) {
+            if (!factory.Create) return E_NOTIMPL;  // a build without windows has no page
+            FPropertyPage.reset(factory.Create());
+        }
+        FPropertyPage->SetReferences(&FConfigIntf, FInstanceControl.Get(), FVariableManager.Get());
+        FPropertyPage->ShowPage();
+        return S_OK;
+    });
+}
 
-// No page can exist yet, so there is nothing to hide.
-HRESULT ZEL_CALL TZELALL3000::HidePropertyPage() { return S_OK; }
+HRESULT ZEL_CALL TZELALL3000::HidePropertyPage() {
+    return Guarded([&] {
+        if (FPropertyPage) {
+            TPropertyPagePtr page = std::move(FPropertyPage);
+            page->HidePage();
+            page->SetReferences(nullptr, nullptr, nullptr);
+        }
+        return S_OK;
+    });
+}
 
 HRESULT ZEL_CALL TZELALL3000::LoadSettings() {
     return Guarded([&] {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "device/IO.ALL3000_Types.h"
+#include "device/PropertyPage.h"
 #include "device/UZELUtils.h"
 #include "host/UZELTypes.h"
 #include "platform/Clock.h"
@@ -94,6 +95,7 @@ private:
     TDateTime FLastUpdate = 0;
     std::unique_ptr<WindowTimer> FTimer;
     TConfigIntf FConfigIntf;
+    TPropertyPagePtr FPropertyPage;
     bool FDestroying = false;
 };
 

@@ -3,6 +3,7 @@
 #include "device/IO.ALL3000_Interface.h"
 #include "device/UZELUtils.h"
 #include "module/ModuleInfo.h"
+#include "ui/FPropertyPage.h"
 
 namespace zel {
 
@@ -16,6 +17,12 @@ TIntf<IZELKernel>& ModuleKernel() noexcept {
 }
 
 std::string_view ModuleName() noexcept { return hoststr::View(ModuleInfoRecord.Name); }
+
+// Static set-up while the library loads: instances make their pages through the UI library.
+const bool kPageFactoryInstalled = [] {
+    RegisterPropertyPage();
+    return true;
+}();
 
 }  // namespace
 
