@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 #include <ostream>
+#include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "host/UZELTypes.h"
+#include "host/Core.Selector_Types.h"
 #include "host/ZELString.h"
 
 namespace zel::test {
@@ -153,12 +156,53 @@ public:
     ZEL_FAKE_SLOT(18) ZEL_FAKE_SLOT(19) ZEL_FAKE_SLOT(20) ZEL_FAKE_SLOT(21) ZEL_FAKE_SLOT(22) ZEL_FAKE_SLOT(23)
 };
 
+// The host's variable selector: answers with `answer` (none: the user cancelled) and records the
+// kinds it was asked for.
+class FakeSelector : public IZELVariableSelector {
+public:
+    std::optional<std::string> answer;
+    std::vector<int> kinds;
+    std::function<void()> whileOpen;  // runs while the "dialog" is open
+    int refs = 0;
+    HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
+        *obj = nullptr;
+        if (!(iid == IID_IZELVariableSelector)) return E_NOINTERFACE;
+        *obj = static_cast<IZELVariableSelector*>(this);
+        AddRef();
+        return S_OK;
+    }
+    int32_t ZEL_CALL AddRef() override { return ++refs; }
+    int32_t ZEL_CALL Release() override { return --refs; }
+    HRESULT ZEL_CALL MessageSink(void*) override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair&) override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL ShowPropertyPage() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL HidePropertyPage() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL LoadSettings() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL SaveSettings() override { return E_NOTIMPL; }
+    int32_t ZEL_CALL GetRefCount() override { return refs; }
+    HRESULT ZEL_CALL SelectVariable(uint8_t kind, char** name) override {
+        kinds.push_back(kind);
+        if (whileOpen) whileOpen();
+        if (!answer) return E_FAIL;
+        *name = hoststr::Alloc(*answer);
+        return S_OK;
+    }
+};
+
 class FakeInstanceControl : public FakeService<IZELInstanceControl> {
 public:
     explicit FakeInstanceControl(Journal& j) : FakeService("InstanceControl", j) {}
     int calls = 0;
-    HRESULT ZEL_CALL CreateInstance(TGUID, TZELModuleInstance*, int32_t) override { ++calls; return E_FAIL; }
-    HRESULT ZEL_CALL DeleteInstance(uint32_t) override { ++calls; return E_FAIL; }
+    FakeSelector* selector = nullptr;  // handed out by CreateInstance when set
+    HRESULT ZEL_CALL CreateInstance(TGUID iid, TZELModuleInstance* instance, int32_t) override {
+        ++calls;
+        if (!selector || !(iid == IID_IZELVariableSelector)) return E_FAIL;
+        selector->AddRef();
+        instance->InstanceID = 77;
+        instance->Module = selector;
+        return S_OK;
+    }
+    HRESULT ZEL_CALL DeleteInstance(uint32_t) override { ++calls; return selector ? S_OK : E_FAIL; }
     std::vector<int32_t> statuses;
     HRESULT ZEL_CALL SetInstanceStatus(uint32_t, int32_t status) override {
         ++calls;
