@@ -60,12 +60,43 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
     return r;
 }
 
+namespace {
+// The characters of the bytes 0x80-0x9F; U+FFFD marks the five unassigned ones.
+const char16_t kHigh1252[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+}  // namespace
+
+std::string Utf8ToWin1252(std::string_view utf8) {
+    std::string r;
+    r.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+        bool valid = length > 0 && i + length <= utf8.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        i += valid ? length : 1;
+        char byte = '?';
+        if (valid && (code < 0x80 || (code >= 0xA0 && code <= 0xFF))) {
+            byte = static_cast<char>(code);
+        } else if (valid && code != 0xFFFD) {
+            for (unsigned b = 0; b < 32; ++b)
+                if (kHigh1252[b] == code) byte = static_cast<char>(0x80 + b);
+        }
+        r += byte;
+    }
+    return r;
+}
+
 std::string Win1252ToUtf8(std::string_view text) {
-    static const char16_t high[32] = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-    };
+    const char16_t* high = kHigh1252;
     std::string r;
     r.reserve(text.size());
     for (char ch : text) {

@@ -27,5 +27,8 @@ int32_t StrToInt(std::string_view s);
 // Windows-1252 text as UTF-8, for showing 8-bit text to people; the five unassigned bytes map to
 // U+FFFD.
 std::string Win1252ToUtf8(std::string_view text);
+// The other way: UTF-8 text (typed or chosen by people) as Windows-1252; characters it cannot hold,
+// and broken UTF-8, become '?'.
+std::string Utf8ToWin1252(std::string_view utf8);
 
 }  // namespace zel

@@ -22,24 +22,7 @@ constexpr int kIntervalMax = 32000;
 // Module text is Windows-1252; the widgets show Unicode.
 QString FromWin1252(std::string_view text) { return QString::fromUtf8(Win1252ToUtf8(text)); }
 
-std::string ToWin1252(const QString& text) {
-    std::string r;
-    r.reserve(static_cast<size_t>(text.size()));
-    for (QChar qc : text) {
-        const char16_t c = qc.unicode();
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            r += static_cast<char>(c);
-            continue;
-        }
-        char byte = '?';  // not in Windows-1252
-        for (unsigned b = 0x80; b < 0xA0; ++b) {
-            const std::string utf8 = Win1252ToUtf8(std::string(1, static_cast<char>(b)));
-            if (QString::fromUtf8(utf8.c_str()) == QString(qc) && qc.unicode() != 0xFFFD) byte = static_cast<char>(b);
-        }
-        r += byte;
-    }
-    return r;
-}
+std::string ToWin1252(const QString& text) { return Utf8ToWin1252(text.toStdString()); }
 
 // Simple artwork of our own: 16 × 16 button pictures drawn on a background colour that FormCreate
 // may make transparent, and two 32 × 32 icons.

@@ -66,29 +66,7 @@ HRESULT ZEL_CALL TSelectorInstance::SelectVariable(uint8_t kind, char** name) {
     });
 }
 
-std::string Utf8ToWin1252(const QString& text) {
-    // The code points of bytes 0x80-0x9F, taken from the one table we have (the other direction).
-    static const std::array<char32_t, 32> high = [] {
-        std::array<char32_t, 32> t{};
-        for (int b = 0x80; b < 0xA0; ++b) {
-            QList<uint> u = QString::fromUtf8(zel::Win1252ToUtf8(std::string(1, static_cast<char>(b)))).toUcs4();
-            t[static_cast<size_t>(b - 0x80)] = u.isEmpty() ? 0xFFFD : u.front();
-        }
-        return t;
-    }();
-    std::string r;
-    for (uint u : text.toUcs4()) {
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            r += static_cast<char>(u);
-            continue;
-        }
-        char byte = '?';
-        for (size_t i = 0; i < high.size(); ++i)
-            if (high[i] == u && u != 0xFFFD) byte = static_cast<char>(0x80 + i);
-        r += byte;
-    }
-    return r;
-}
+std::string Utf8ToWin1252(const QString& text) { return zel::Utf8ToWin1252(text.toStdString()); }
 
 HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) {
     if (const char* scripted = std::getenv("ZELHOST_SELECT")) {
