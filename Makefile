@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 600
 NETNS := scripts/in-netns.sh
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo clean
+.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot clean
 
 all: build
 
@@ -49,6 +49,10 @@ bench: setup
 
 demo: build
 	$(NETNS) scripts/demo.sh build
+
+# Renews docs/page.png, the configuration page after detecting the simulated box's sensors.
+screenshot: build
+	$(NETNS) scripts/screenshot.sh build docs/page.png
 
 clean:
 	rm -rf build build-fuzz build-tsan build-asan build-bench

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QPushButton>
+#include <QWidget>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
@@ -103,6 +105,54 @@ R CallModule(TEventPrinter& events, const std::string& what, R failed, F&& call)
     }
 }
 
+// The page of the instance, found among the application's windows by its name.
+QWidget* FindPage() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmPropertyPage")) return w;
+    return nullptr;
+}
+
+// Shows the instance's page. With a screenshot file, renders it there once it has been laid out
+// and ends the run; otherwise ends the run when the user closes the page. 0, or 1 when the
+// instance has no page.
+int ShowPage(TEventPrinter& events, zel::IZELModule* module, const std::string& screenshot, const std::string& click,
+             QTimer& watch) {
+    zel::HRESULT r = module ? CallModule(events, "ShowPropertyPage", zel::E_FAIL, [&] { return module->ShowPropertyPage(); })
+                            : zel::E_FAIL;
+    if (zel::Failed(r) || !FindPage()) {
+        std::fprintf(stderr, "zelhost: the instance shows no page (%s)\n", HexResult(r).c_str());
+        return 1;
+    }
+    if (!screenshot.empty()) {
+        QTimer::singleShot(200, [screenshot, click] {
+            if (!click.empty()) {
+                QPushButton* button = FindPage() ? FindPage()->findChild<QPushButton*>(QString::fromStdString(click)) : nullptr;
+                if (!button) {
+                    std::fprintf(stderr, "zelhost: the page has no button %s\n", click.c_str());
+                    QCoreApplication::exit(1);
+                    return;
+                }
+                button->click();
+                QCoreApplication::processEvents();
+            }
+            QWidget* page = FindPage();
+            if (!page || !page->grab().save(QString::fromStdString(screenshot), "PNG")) {
+                std::fprintf(stderr, "zelhost: cannot write the screenshot %s\n", screenshot.c_str());
+                QCoreApplication::exit(1);
+                return;
+            }
+            QCoreApplication::quit();
+        });
+        return 0;
+    }
+    QObject::connect(&watch, &QTimer::timeout, [] {
+        QWidget* page = FindPage();
+        if (!page || !page->isVisible()) QCoreApplication::quit();
+    });
+    watch.start(200);
+    return 0;
+}
+
 struct TInstance {
     uint16_t ID;
     zel::IZELModule* Module;
@@ -183,7 +233,11 @@ int RunHost(const TRunOptions& options) {
     }
 
     if (options.Milliseconds) QTimer::singleShot(*options.Milliseconds, &app, [] { QCoreApplication::quit(); });
-    app.exec();
+    int exitCode = 0;
+    QTimer pageWatch;
+    if (options.Page) exitCode = ShowPage(events, instances.empty() ? nullptr : instances.front().Module, options.Screenshot,
+                                         options.Click, pageWatch);
+    if (exitCode == 0) exitCode = app.exec();
     stopSignals.Restore();
 
     bool instancesAlive = false;
@@ -215,7 +269,7 @@ int RunHost(const TRunOptions& options) {
     std::lock_guard lock(host.StoreLock);
     store.OnChanged = nullptr;
     store.Flush();
-    return 0;
+    return exitCode;
 }
 
 }  // namespace zelhost

@@ -120,6 +120,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (command == "run") {
         cl.Command = TCommand::Run;
         allowed.insert({"--module", "--seconds", "--jsonl", "--kernel-state", "--refuse"});
+    } else if (command == "page") {
+        cl.Command = TCommand::Page;
+        cl.Run.Page = true;
+        allowed.insert({"--module", "--jsonl", "--kernel-state", "--screenshot", "--click"});
     } else if (command == "set") {
         cl.Command = TCommand::Set;
     } else if (command == "get") {
@@ -158,11 +162,21 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.Run.KernelState = ParseKernelState(value);
         else if (arg == "--refuse")
             cl.Run.Refuse = ParseRefusals(value);
+        else if (arg == "--screenshot")
+            cl.Run.Screenshot = value;
+        else if (arg == "--click")
+            cl.Run.Click = value;
     }
 
     if (store.empty()) throw EUsage(command + " needs --store FILE");
     if (instance.empty()) throw EUsage(command + " needs --instance ID");
     switch (cl.Command) {
+        case TCommand::Page:
+            if (cl.Run.Module.empty()) throw EUsage("page needs --module PATH");
+            if (!cl.Run.Click.empty() && cl.Run.Screenshot.empty()) throw EUsage("--click goes with --screenshot");
+            cl.Run.Store = store;
+            cl.Run.Instances.push_back(ParseInstanceID(instance));
+            break;
         case TCommand::Run: {
             if (cl.Run.Module.empty()) throw EUsage("run needs --module PATH");
             cl.Run.Store = store;
@@ -194,6 +208,8 @@ const char* UsageText() {
            "              [--kernel-state N] [--refuse LIST]\n"
            "  zelhost set --store FILE --instance ID KEY=VALUE...\n"
            "  zelhost get --store FILE --instance ID\n"
+           "  zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png]\n"
+           "               [--click NAME] [--kernel-state N] [--jsonl]\n"
            "\n"
            "run        loads the module, creates an instance per ID (0 to 65535) and runs until N seconds\n"
            "           have passed (fractions allowed) or until SIGINT/SIGTERM; then releases the\n"
@@ -205,6 +221,10 @@ const char* UsageText() {
            "set        stores values for one instance; KEY is the section path and the key joined by\n"
            "           \"/\" (Settings/IPAddress, Settings/S3/VarName); VALUE is taken byte for byte.\n"
            "get        prints the instance's values as KEY=VALUE lines in store order, byte for byte.\n"
+           "page       creates the instance and shows its configuration page; runs until the page is\n"
+           "           closed (OK and Apply change the configuration, saved when the host ends), or,\n"
+           "           with --screenshot, renders the page into a PNG file and ends; --click NAME\n"
+           "           first clicks the page's button of that name (btnDeviceSetup, btnApply, ...).\n"
            "\n"
            "Environment: ZELHOST_SELECT=NAME answers the variable selector with NAME instead of a\n"
            "dialog; set but empty, it refuses every selection.\n";

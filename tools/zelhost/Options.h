@@ -4,6 +4,8 @@
 //               [--kernel-state N] [--refuse LIST]
 //   zelhost set --store FILE --instance ID KEY=VALUE...
 //   zelhost get --store FILE --instance ID
+//   zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png] [--click NAME]
+//                [--kernel-state N] [--jsonl]
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +39,12 @@ struct TRunOptions {
     bool Json = false;
     std::optional<int32_t> KernelState;
     TRefusals Refuse;
+    // `page`: show the one instance's configuration page; the run ends when it is closed, or,
+    // with a screenshot file, once the page has been rendered into it.
+    bool Page = false;
+    std::string Screenshot;
+    // A button of the page (by name) clicked before the screenshot is taken.
+    std::string Click;
 };
 
 struct TAssignment {
@@ -56,7 +64,7 @@ struct TGetOptions {
     uint16_t Instance = 0;
 };
 
-enum class TCommand { Help, Run, Set, Get };
+enum class TCommand { Help, Run, Set, Get, Page };
 
 struct TCommandLine {
     TCommand Command = TCommand::Help;

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         }
         switch (cl.Command) {
             case TCommand::Help: std::fputs(UsageText(), stdout); return 0;
-            case TCommand::Run: return RunHost(cl.Run);
+            case TCommand::Run:
+            case TCommand::Page: return RunHost(cl.Run);
             case TCommand::Set: return RunSet(cl.Set);
             case TCommand::Get: return RunGet(cl.Get);
         }
