@@ -176,6 +176,18 @@ TEST_F(HostServices, VariablesKeepTheTypeOfTheirFirstWrite) {
     EXPECT_EQ(host->Variables.Names(VariableKindBoolean), std::vector<std::string>{"Switch \x80"});
 }
 
+TEST_F(HostServices, SelectorListsBindingsAndEveryVariableWhenNoneIsOfTheKind) {
+    const std::vector<std::string_view> s0 = {"Settings", "S0"}, s3 = {"Settings", "S3"};
+    store.Write(4, s0, "VarName", "Inside");
+    store.Write(4, s0, "DeviceType", "1");
+    store.Write(4, s3, "VarName", "Door");
+    store.Write(4, s3, "DeviceType", "4");
+    host->Variables.DeclareBindings(store);
+    EXPECT_EQ(host->Variables.Names(VariableKindFloat), std::vector<std::string>{"Inside"});
+    EXPECT_EQ(host->Variables.Names(VariableKindBoolean), std::vector<std::string>{"Door"});
+    EXPECT_EQ(host->Variables.Names(7), (std::vector<std::string>{"Door", "Inside"}));  // none of that kind: all
+}
+
 // The way a module's configuration page asks for a variable name.
 TEST_F(HostServices, VariableSelectorInstanceLivesFromCreateToLastRelease) {
     TZELModuleInstance instance;

@@ -181,6 +181,7 @@ int RunHost(const TRunOptions& options) {
 
     THost host(events, store, options.Refuse, options.KernelState.value_or(zel::KernelStateRunning));
     host.Instances.ReserveIDs(options.Instances);
+    host.Variables.DeclareBindings(store);
 
     // The writes of one SaveSettings come in a burst; the file is written once at the end of the
     // current event loop turn, after the burst.

@@ -163,12 +163,33 @@ HRESULT ZEL_CALL THostVariables::WriteVariableFloat(ZELStr name, float value) {
 }
 
 std::vector<std::string> THostVariables::Names(uint8_t kind) const {
-    std::vector<std::string> names;
+    std::vector<std::string> names, all;
     std::lock_guard lock(FLock);
-    for (const auto& [name, v] : FVariables)
+    for (const auto& [name, v] : FVariables) {
+        all.push_back(name);
         if ((kind == zel::VariableKindFloat && v.IsFloat) || (kind == zel::VariableKindBoolean && !v.IsFloat))
             names.push_back(name);
-    return names;
+    }
+    return names.empty() ? all : names;
+}
+
+void THostVariables::Declare(std::string_view name, bool isFloat) {
+    if (name.empty()) return;
+    std::lock_guard lock(FLock);
+    if (FVariables.find(name) == FVariables.end()) FVariables.emplace(std::string(name), TVariable{isFloat, 0, false});
+}
+
+void THostVariables::DeclareBindings(const TSettingsStore& store) {
+    for (uint16_t instance : store.Instances()) {
+        std::map<std::string, std::string> values;
+        for (const TSettingsStore::TValue& v : store.Values(instance)) values[v.Key] = v.Value;
+        for (int i = 0; i < 8; ++i) {
+            const std::string section = "Settings/S" + std::to_string(i) + "/";
+            auto name = values.find(section + "VarName");
+            if (name == values.end()) continue;
+            Declare(name->second, values[section + "DeviceType"] != "4");
+        }
+    }
 }
 
 // ---- instance control ------------------------------------------------------------------------

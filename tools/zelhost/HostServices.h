@@ -139,8 +139,14 @@ public:
     ZELHOST_NOT_IMPLEMENTED(22)
     ZELHOST_NOT_IMPLEMENTED(23)
 
-    // The names of the variables of a selector kind (1 boolean, 4 float), sorted.
+    // The names of the variables of a selector kind (1 boolean, 4 float), sorted; every variable
+    // when there is none of that kind.
     std::vector<std::string> Names(uint8_t kind) const;
+    // Makes a variable known before anything writes it (a binding in the settings store).
+    void Declare(std::string_view name, bool isFloat);
+    // Declares the variables that the store's instances bind their inputs to ("Settings/S<i>/VarName"
+    // with "Settings/S<i>/DeviceType": 4 is a switch, a boolean variable).
+    void DeclareBindings(const TSettingsStore& store);
 
 private:
     struct TVariable {

@@ -1,9 +1,13 @@
 #include "VariableSelector.h"
 
 #include <QApplication>
-#include <QInputDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QVBoxLayout>
 #include <QString>
-#include <QStringList>
 #include <array>
 #include <cstdlib>
 
@@ -75,16 +79,37 @@ HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& nam
         return S_OK;
     }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return E_FAIL;
-    QStringList items;
-    for (const std::string& n : names) items << QString::fromUtf8(zel::Win1252ToUtf8(n));
-    QString kindName = kind == zel::VariableKindBoolean ? QStringLiteral("boolean")
-                       : kind == zel::VariableKindFloat ? QStringLiteral("float")
-                                                        : QStringLiteral("kind %1").arg(kind);
-    bool ok = false;
-    // Editable: a variable that has not been written yet can still be named.
-    QString choice = QInputDialog::getItem(nullptr, QStringLiteral("Select variable"),
-                                           QStringLiteral("Host variables (%1):").arg(kindName), items, 0, true, &ok);
-    if (!ok || choice.trimmed().isEmpty()) return E_FAIL;
+    const QString kindName = kind == zel::VariableKindBoolean ? QStringLiteral("boolean")
+                             : kind == zel::VariableKindFloat ? QStringLiteral("float")
+                                                              : QStringLiteral("kind %1").arg(kind);
+    // A list of the host's variables with a filter box above it. The filter text itself is the
+    // answer when no listed variable is chosen, so a variable not written yet can still be named.
+    QDialog dialog;
+    dialog.setObjectName("dlgSelectVariable");
+    dialog.setWindowTitle(QStringLiteral("Select variable"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("Host variables (%1):").arg(kindName)));
+    auto* filter = new QLineEdit;
+    filter->setObjectName("edFilter");
+    filter->setPlaceholderText(QStringLiteral("Filter, or a new name"));
+    layout->addWidget(filter);
+    auto* list = new QListWidget;
+    list->setObjectName("lbVariables");
+    for (const std::string& n : names) list->addItem(QString::fromUtf8(zel::Win1252ToUtf8(n)));
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    QObject::connect(filter, &QLineEdit::textChanged, list, [list](const QString& text) {
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setHidden(!list->item(i)->text().contains(text, Qt::CaseInsensitive));
+        list->clearSelection();
+    });
+    if (dialog.exec() != QDialog::Accepted) return E_FAIL;
+    QListWidgetItem* item = list->currentItem();
+    const QString choice = item && item->isSelected() && !item->isHidden() ? item->text() : filter->text().trimmed();
+    if (choice.isEmpty()) return E_FAIL;
     chosen = Utf8ToWin1252(choice);
     return S_OK;
 }
