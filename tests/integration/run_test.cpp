@@ -314,3 +314,31 @@ TEST(ZelhostWithBox, ADeviceNameWithoutTheMarkFailsTheTest) {
     EXPECT_EQ(s.connectionLogs, 0);
     EXPECT_EQ(s.debug.at(1), "No response from Device!");
 }
+
+TEST(ZelhostPage, ScreenshotAndDetectionThroughThePage) {
+    TSimulator box;
+    TTempDir dir;
+    std::string store = BoxStore(dir, box.Address(), {"A:0", "B:0"});
+    const std::string png = dir.File("page.png");
+    auto r = Zel({"page", "--module", Module, "--store", store, "--instance", "1", "--click", "btnDeviceSetup",
+                  "--screenshot", png, "--jsonl"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    const std::string image = ReadFile(png);
+    ASSERT_GE(image.size(), 24u);
+    EXPECT_EQ(image.substr(1, 3), "PNG");
+    auto be32 = [&](size_t at) {
+        return (static_cast<unsigned char>(image[at]) << 24) | (static_cast<unsigned char>(image[at + 1]) << 16) |
+               (static_cast<unsigned char>(image[at + 2]) << 8) | static_cast<unsigned char>(image[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 443);  // the page's client area
+    EXPECT_EQ(be32(20), 689);
+    // Detection through the page set the box's sensor types, which the instance saved at the end.
+    const std::string saved = Zel({"get", "--store", store, "--instance", "1"}).Out;
+    EXPECT_NE(saved.find("Settings/S0/DeviceType=1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Settings/S3/DeviceType=4\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Settings/S0/VarName=A\n"), std::string::npos) << saved;
+
+    auto bad = Zel({"page", "--module", Module, "--store", store, "--instance", "1", "--click", "btnNope", "--screenshot", png});
+    EXPECT_EQ(bad.ExitCode, 1);
+    EXPECT_NE(bad.Err.find("no button btnNope"), std::string::npos) << bad.Err;
+}

@@ -173,3 +173,35 @@ TEST(Page, FreeingWaitsForTheRunningHandler) {
     EXPECT_FALSE(alive);
     EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
 }
+
+TEST(Page, LayoutTabOrderAndHints) {
+    FakeHost host;
+    Configure(host, 10, {"A:1", "B:4", "", "", "", "", "", "H:2"});
+    Held inst(host, kId);
+    TPage p(ConfigOf(inst.Module()), host);
+    // name | left, top, width, height (in its parent)
+    const struct { const char* name; QRect geometry; } places[] = {
+        {"GroupBox1", {8, 72, 425, 73}}, {"edIPAdress", {104, 28, 121, 21}}, {"btnUpdateNow", {312, 27, 103, 22}},
+        {"GroupBox2", {8, 154, 425, 423}}, {"edStatus0", {72, 48, 313, 21}}, {"btnSelectVar7", {392, 384, 23, 22}},
+        {"edStatus7", {72, 384, 313, 21}}, {"GroupBox3", {8, 583, 427, 65}}, {"btnDeviceSetup", {162, 654, 103, 22}},
+        {"btnOK", {274, 654, 73, 22}}, {"btnApply", {362, 654, 73, 22}}, {"Image1", {16, 8, 32, 32}},
+    };
+    for (const auto& place : places) EXPECT_EQ(p.Get<QWidget>(place.name)->geometry(), place.geometry) << place.name;
+    EXPECT_EQ(p.Get<QLabel>("lblSensor3")->pos(), QPoint(72, 28 + 3 * 48));
+    EXPECT_EQ(p.Get<QLabel>("Label26")->text(), "Sensor 7:");
+    EXPECT_EQ(p.Get<QLabel>("Label25")->text(), "Status:");
+    EXPECT_EQ(p.Get<QPushButton>("btnSelectVar4")->toolTip(), "List All Variables");
+    EXPECT_TRUE(p.Get<QPushButton>("btnOK")->isFlat());
+    EXPECT_EQ(p.Get<QSpinBox>("udInterval")->maximum(), 32000);
+
+    // Tab goes through the enabled controls in this order.
+    QApplication::setActiveWindow(p.page);
+    p.Get<QLineEdit>("edIPAdress")->setFocus();
+    std::vector<std::string> order;
+    for (int i = 0; i < 8; ++i) {
+        order.push_back(QApplication::focusWidget()->objectName().toStdString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"edIPAdress", "btnUpdateNow", "btnSelectVar0", "btnSelectVar1", "btnSelectVar7",
+                                               "udInterval", "btnDeviceSetup", "btnOK"}));
+}
