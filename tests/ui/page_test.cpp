@@ -205,3 +205,27 @@ TEST(Page, LayoutTabOrderAndHints) {
     EXPECT_EQ(order, (std::vector<std::string>{"edIPAdress", "btnUpdateNow", "btnSelectVar0", "btnSelectVar1", "btnSelectVar7",
                                                "udInterval", "btnDeviceSetup", "btnOK"}));
 }
+
+TEST(Page, OneInstanceOnePage) {
+    RegisterPropertyPage();
+    FakeHost host;
+    Configure(host, 10, {"A:1"});
+    Held inst(host, kId);
+    auto pages = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) n += dynamic_cast<TfrmPropertyPage*>(w) != nullptr;
+        return n;
+    };
+    EXPECT_EQ(inst.Module()->ShowPropertyPage(), S_OK);
+    EXPECT_EQ(inst.Module()->ShowPropertyPage(), S_OK);
+    EXPECT_EQ(pages(), 1);
+    EXPECT_EQ(inst.Module()->HidePropertyPage(), S_OK);
+    EXPECT_EQ(inst.Module()->HidePropertyPage(), S_OK);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(pages(), 0);
+    EXPECT_EQ(inst.Module()->ShowPropertyPage(), S_OK);  // a new page after hiding
+    EXPECT_EQ(pages(), 1);
+    inst.Release();  // the instance's end hides and frees its page
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(pages(), 0);
+}
