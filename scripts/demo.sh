@@ -6,26 +6,15 @@ set -euo pipefail
 build=${1:-build}
 seconds=${DEMO_SECONDS:-20}
 work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/start-sim.sh"
+trap 'stop_sim; rm -rf "$work"' EXIT
 store=$work/store.xml
 # Qt wants a private runtime folder; a headless session often has none.
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$work}
 
-"$build/all3000-sim" --port 0 >"$work/sim.out" 2>"$work/sim.log" &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$work/sim.out" 2>/dev/null && break
-  sleep 0.05
-done
-url=$(sed -n 's/^listening on //p' "$work/sim.out")
-[ -n "$url" ] || { echo "demo: the simulated box did not start" >&2; exit 1; }
-address=${url#http://}
-echo "== simulated ALL3000 box at $url"
+start_sim "$build"
+address=$sim_address
+echo "== simulated ALL3000 box at http://$address"
 
 # Instance 1: the box, every 2 seconds, all eight inputs bound to variables named after their
 # sensors (the types the box reports: temperature, pressure, moisture, switch, analog, counter,

@@ -5,23 +5,13 @@ set -euo pipefail
 build=${1:-build}
 out=${2:-docs/page.png}
 work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/start-sim.sh"
+trap 'stop_sim; rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$work}
 export QT_QPA_PLATFORM=offscreen
 
-"$build/all3000-sim" --port 0 >"$work/sim.out" 2>/dev/null &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$work/sim.out" 2>/dev/null && break
-  sleep 0.05
-done
-address=$(sed -n 's|^listening on http://||p' "$work/sim.out")
-[ -n "$address" ] || { echo "screenshot: the simulated box did not start" >&2; exit 1; }
+start_sim "$build"
+address=$sim_address
 
 names=(Temperature0 Pressure1 Moisture2 Window3 Voltage4 Energy5 Temperature6 Door7)
 args=(Settings/IPAddress="$address" Settings/Interval=60)

@@ -259,10 +259,7 @@ HRESULT TZELALL3000::TestConnection() {
     if (!running) return S_OK;
     try {
         TIdHTTP http;
-        http.SetConnectTimeout(kTestTimeoutMs);
-        http.SetReadTimeout(kTestTimeoutMs);
-        http.ExchangeTimeout = kMainThreadExchangeTimeoutMs;
-        http.MaxBodySize = kMaxReplyBytes;
+        LimitFetch(http, kTestTimeoutMs, kMainThreadExchangeTimeoutMs);
         Debug("Testing connection on " + FConfig.IPAddress.Str());
         const std::string body = http.Get(DeviceURL());
         if (body.find("ALL3000") != std::string::npos) {
@@ -287,10 +284,7 @@ HRESULT TZELALL3000::DetectSensors() {
     std::string body;
     try {
         TIdHTTP http;
-        http.SetConnectTimeout(kDetectTimeoutMs);
-        http.SetReadTimeout(kDetectTimeoutMs);
-        http.ExchangeTimeout = kMainThreadExchangeTimeoutMs;
-        http.MaxBodySize = kMaxReplyBytes;
+        LimitFetch(http, kDetectTimeoutMs, kMainThreadExchangeTimeoutMs);
         body = http.Get(DeviceURL());
     } catch (...) {
         ShowMessageBox(std::string(kDetectFailedText));

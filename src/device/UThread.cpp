@@ -9,6 +9,13 @@
 
 namespace zel {
 
+void LimitFetch(TIdHTTP& http, int32_t timeoutMs, int32_t exchangeTimeoutMs) {
+    http.SetConnectTimeout(timeoutMs);
+    http.SetReadTimeout(timeoutMs);
+    http.ExchangeTimeout = exchangeTimeoutMs;
+    http.MaxBodySize = kMaxReplyBytes;
+}
+
 TReaderThread::TReaderThread(std::string url) : URL(std::move(url)) {
     try {
         FThread = std::thread([this] { Execute(); });
@@ -28,10 +35,7 @@ void TReaderThread::Execute() noexcept {
         TIdHTTP http;
         http.Request().UserAgent = "Mozilla";
         // Bounded, so that a box that accepts and never answers cannot hold the update for ever.
-        http.SetConnectTimeout(kReaderTimeoutMs);
-        http.SetReadTimeout(kReaderTimeoutMs);
-        http.ExchangeTimeout = kReaderExchangeTimeoutMs;
-        http.MaxBodySize = kMaxReplyBytes;
+        LimitFetch(http, kReaderTimeoutMs, kReaderExchangeTimeoutMs);
         FBody = http.Get(URL);
     } catch (...) {
         // Any failure of the fetch, whatever its kind, is reported as Success false.

@@ -14,6 +14,10 @@ constexpr int32_t kReaderExchangeTimeoutMs = 15000;
 // The largest reply body any fetch of the module accepts.
 constexpr int64_t kMaxReplyBytes = 1 << 20;
 
+class TIdHTTP;
+// Bounds a fetch of the module: connect and each read, the whole exchange, the reply's size.
+void LimitFetch(TIdHTTP& http, int32_t timeoutMs, int32_t exchangeTimeoutMs);
+
 // Fetches URL on a thread of its own, started by the constructor. Busy falls as the thread's last
 // step; Success and Body may be read once Busy is false. The destructor waits for the thread.
 class TReaderThread {

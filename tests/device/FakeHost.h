@@ -303,6 +303,16 @@ struct FakeHost {
 
     // Tests never let an instance point at anything but this machine.
     void SeedLoopback(uint16_t instance) { settings.strings[FakeSettings::Key(instance, "Settings/IPAddress")] = "127.0.0.1"; }
+    // Binds the inputs of `instance`, "name:type" each ("" leaves an input unbound).
+    void BindInputs(uint16_t instance, const std::vector<std::string>& bindings) {
+        for (size_t i = 0; i < bindings.size(); ++i) {
+            if (bindings[i].empty()) continue;
+            const std::string s = "Settings/S" + std::to_string(i) + "/";
+            const size_t colon = bindings[i].find(':');
+            settings.strings[FakeSettings::Key(instance, s + "VarName")] = bindings[i].substr(0, colon);
+            settings.integers[FakeSettings::Key(instance, s + "DeviceType")] = std::stoi(bindings[i].substr(colon + 1));
+        }
+    }
     // True when every reference handed out has come back.
     bool AllReleased() const {
         return kernel.refs == 0 && settings.refs == 0 && variables.refs == 0 && scripter.refs == 0 &&

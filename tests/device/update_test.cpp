@@ -52,13 +52,7 @@ std::string Readings(const std::vector<std::string>& t, const std::vector<std::s
 // "" unbound).
 void Configure(FakeHost& host, int port, const std::vector<std::string>& bindings, int32_t kernelState = 10014) {
     host.settings.strings[FakeSettings::Key(kId, "Settings/IPAddress")] = "127.0.0.1:" + std::to_string(port);
-    for (size_t i = 0; i < bindings.size(); ++i) {
-        if (bindings[i].empty()) continue;
-        const std::string s = "Settings/S" + std::to_string(i) + "/";
-        size_t colon = bindings[i].find(':');
-        host.settings.strings[FakeSettings::Key(kId, s + "VarName")] = bindings[i].substr(0, colon);
-        host.settings.integers[FakeSettings::Key(kId, s + "DeviceType")] = std::stoi(bindings[i].substr(colon + 1));
-    }
+    host.BindInputs(kId, bindings);
     host.kernel.state = kernelState;
 }
 

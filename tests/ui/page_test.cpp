@@ -26,13 +26,7 @@ constexpr uint16_t kId = 3;
 void Configure(FakeHost& host, int32_t interval, const std::vector<std::string>& bindings) {
     host.settings.strings[FakeSettings::Key(kId, "Settings/IPAddress")] = "127.0.0.1:9";
     host.settings.integers[FakeSettings::Key(kId, "Settings/Interval")] = interval;
-    for (size_t i = 0; i < bindings.size(); ++i) {
-        if (bindings[i].empty()) continue;
-        const std::string s = "Settings/S" + std::to_string(i) + "/";
-        size_t colon = bindings[i].find(':');
-        host.settings.strings[FakeSettings::Key(kId, s + "VarName")] = bindings[i].substr(0, colon);
-        host.settings.integers[FakeSettings::Key(kId, s + "DeviceType")] = std::stoi(bindings[i].substr(colon + 1));
-    }
+    host.BindInputs(kId, bindings);
 }
 
 struct TPage {
