@@ -9,6 +9,8 @@
 #include "Held.h"
 #include "LoopbackPeer.h"
 #include "device/UThread.h"
+#include "device/UZELUtils.h"
+#include "host/Core.Selector_Types.h"
 #include "platform/EventLoop.h"
 #include "platform/Exceptions.h"
 
@@ -175,6 +177,7 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
         {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
         {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
         {"", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply(Readings({std::string(1 << 20, '1')}, std::vector<std::string>(8, "40"))), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // over the cap
     };
     for (const auto& c : cases) {
         TLoopbackPeer box(Answer(c.reply));
@@ -183,11 +186,11 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
         Held inst(host, kId);
         IZELALL3000* face = ConfigOf(inst.Module());
         TBoxes boxes;
-        EXPECT_EQ(face->DetectSensors(), c.result) << c.reply;
+        EXPECT_EQ(face->DetectSensors(), c.result) << c.reply.substr(0, 200);
         TZELALL3000Settings conf;
         face->GetConfiguration(conf);
         face->Release();
-        for (int i = 0; i < 8; ++i) EXPECT_EQ(conf.Devices[i].DeviceType, c.types[static_cast<size_t>(i)]) << c.reply << " " << i;
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(conf.Devices[i].DeviceType, c.types[static_cast<size_t>(i)]) << c.reply.substr(0, 200) << " " << i;
         EXPECT_EQ(boxes.texts, c.result == S_OK ? std::vector<std::string>{} : std::vector<std::string>{text});
     }
 }
@@ -201,6 +204,7 @@ TEST(ConnectionTest, StatusLogAndResult) {
         {HttpReply("ALL3000", "404 Not Found"), 10013, E_FAIL, {201}, "No response from Device!", 1},
         {"", 10013, E_FAIL, {201}, "No response from Device!", 1},
         {HttpReply("ALL3000"), 10014, S_OK, {}, "", 0},
+        {HttpReply("ALL3000" + std::string(1 << 20, 'x')), 10013, E_FAIL, {201}, "No response from Device!", 1},  // over the cap
     };
     for (const auto& c : cases) {
         TLoopbackPeer box(Answer(c.reply));
@@ -208,9 +212,9 @@ TEST(ConnectionTest, StatusLogAndResult) {
         Configure(host, box.Port(), {}, c.state);
         Held inst(host, kId);  // the constructor applies the stored configuration: one test
         const std::string address = "127.0.0.1:" + std::to_string(box.Port());
-        EXPECT_EQ(host.control.statuses, c.statuses) << c.reply;
+        EXPECT_EQ(host.control.statuses, c.statuses) << c.reply.substr(0, 200);
         std::string expectedDebug = c.state == 10013 ? "Testing connection on " + address + " | " + c.debug : "";
-        EXPECT_EQ(Joined(host.debug.texts), expectedDebug) << c.reply;
+        EXPECT_EQ(Joined(host.debug.texts), expectedDebug) << c.reply.substr(0, 200);
         int logs = 0;
         for (const auto& l : host.kernel.log)
             if (l.code == 10025) {
@@ -223,22 +227,36 @@ TEST(ConnectionTest, StatusLogAndResult) {
         IZELALL3000* face = ConfigOf(inst.Module());
         TZELALL3000Settings conf;
         face->GetConfiguration(conf);
-        EXPECT_EQ(face->SetConfiguration(conf), c.result) << c.reply;
+        EXPECT_EQ(face->SetConfiguration(conf), c.result) << c.reply.substr(0, 200);
         face->Release();
         EXPECT_EQ(box.Accepted(), c.state == 10013 ? 2 : 0);
     }
 }
 
-TEST(ConnectionTest, SilentBoxIsBounded) {
-    TLoopbackPeer box([](TPeerConnection& c) { c.Silent(); });
-    FakeHost host;
-    Configure(host, box.Port(), {}, 10013);
-    auto t0 = std::chrono::steady_clock::now();
-    Held inst(host, kId);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_GE(ms, 1900);  // the read time-out of 2000 ms
-    EXPECT_LT(ms, 4000);
-    EXPECT_EQ(host.control.statuses, std::vector<int32_t>{201});
+TEST(Fetches, SilentBoxesAreBounded) {
+    // kernel state | what runs after the constructor | its read time-out | statuses
+    struct Case { int32_t state; HRESULT (*call)(IZELALL3000*); int ms; std::vector<int32_t> statuses; } cases[] = {
+        {10013, nullptr, 2000, {201}},  // the constructor's connection test
+        {10014, [](IZELALL3000* f) { return f->DetectSensors(); }, 5000, {}},
+        {10014, [](IZELALL3000* f) { return f->UpdateNow(); }, 5000, {}},
+    };
+    for (const auto& c : cases) {
+        TLoopbackPeer box([](TPeerConnection& conn) { conn.Silent(); });
+        FakeHost host;
+        Configure(host, box.Port(), {"T0:1"}, c.state);
+        TBoxes boxes;
+        auto t0 = std::chrono::steady_clock::now();
+        Held inst(host, kId);
+        if (c.call) {
+            IZELALL3000* face = ConfigOf(inst.Module());
+            c.call(face);
+            face->Release();
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_GE(ms, c.ms - 100) << c.ms;
+        EXPECT_LT(ms, c.ms + 2000) << c.ms;
+        EXPECT_EQ(host.control.statuses, c.statuses) << c.ms;
+    }
 }
 
 TEST(ReaderThread, OutcomesAndHandOver) {
@@ -348,4 +366,93 @@ TEST(Reentry, HostReleasesTheInstanceWhileItWaits) {
         EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
         EXPECT_TRUE(host.AllReleased());
     }
+}
+
+namespace {
+
+// A selector with scripted answers: "Garden<kind>" is its choice.
+class ScriptedSelector : public IZELVariableSelector {
+public:
+    HRESULT query = S_OK;
+    bool empty = false;     // the query succeeds but hands out nothing
+    HRESULT answer = S_OK;  // E_NOTIMPL: the selection throws
+    int refs = 1;           // the reference CreateInstance counted for the caller
+    HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
+        *obj = nullptr;
+        if (!(iid == IID_IZELVariableSelector)) return E_NOINTERFACE;
+        if (query == S_OK && !empty) {
+            *obj = static_cast<IZELVariableSelector*>(this);
+            ++refs;
+        }
+        return query;
+    }
+    int32_t ZEL_CALL AddRef() override { return ++refs; }
+    int32_t ZEL_CALL Release() override { return --refs; }
+    HRESULT ZEL_CALL MessageSink(void*) override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair&) override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL ShowPropertyPage() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL HidePropertyPage() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL LoadSettings() override { return E_NOTIMPL; }
+    HRESULT ZEL_CALL SaveSettings() override { return E_NOTIMPL; }
+    int32_t ZEL_CALL GetRefCount() override { return refs; }
+    HRESULT ZEL_CALL SelectVariable(uint8_t kind, char** name) override {
+        if (answer == E_NOTIMPL) throw std::runtime_error("selector failed");
+        if (answer == S_OK) *name = hoststr::Alloc("Garden" + std::to_string(kind));
+        return answer;
+    }
+};
+
+class SelectorControl : public FakeInstanceControl {
+public:
+    using FakeInstanceControl::FakeInstanceControl;
+    HRESULT create = S_OK;
+    IZELModule* module = nullptr;
+    std::vector<uint32_t> deleted;
+    HRESULT ZEL_CALL CreateInstance(TGUID, TZELModuleInstance* in, int32_t) override {
+        if (Succeeded(create)) {
+            in->InstanceID = 77;
+            in->Module = module;
+        }
+        return create;
+    }
+    HRESULT ZEL_CALL DeleteInstance(uint32_t id) override {
+        deleted.push_back(id);
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+TEST(Selector, ResultNameAndCleanUp) {
+    // created | module | query | query hands out nothing | answer | result | name | instances deleted
+    struct Case { HRESULT create; bool module; HRESULT query; bool empty; HRESULT answer; HRESULT result; const char* name; size_t deleted; } cases[] = {
+        {E_FAIL, false, S_OK, false, S_OK, E_FAIL, "", 0},
+        {S_OK, false, S_OK, false, S_OK, E_FAIL, "", 1},
+        {S_OK, true, E_NOINTERFACE, false, S_OK, E_NOINTERFACE, "", 1},
+        {S_OK, true, S_OK, true, S_OK, E_FAIL, "", 1},  // success without an interface
+        {S_OK, true, S_OK, false, S_OK, S_OK, "Garden1", 1},
+        {S_OK, true, S_OK, false, E_FAIL, E_FAIL, "", 1},  // cancelled
+        {S_OK, true, S_OK, false, E_NOTIMPL, S_OK, "", 1},  // throws
+    };
+    for (const auto& c : cases) {
+        Journal journal;
+        SelectorControl control(journal);
+        ScriptedSelector selector;
+        selector.query = c.query;
+        selector.empty = c.empty;
+        selector.answer = c.answer;
+        control.create = c.create;
+        control.module = c.module ? &selector : nullptr;
+        ZELString name;
+        if (c.answer == E_NOTIMPL) {
+            EXPECT_THROW(RunVariableSelector(&control, VariableKindBoolean, name), std::runtime_error);
+        } else {
+            EXPECT_EQ(RunVariableSelector(&control, VariableKindBoolean, name), c.result) << c.name;
+        }
+        EXPECT_EQ(name.Str(), c.name);
+        EXPECT_EQ(control.deleted, std::vector<uint32_t>(c.deleted, 77)) << c.name;
+        EXPECT_EQ(selector.refs, c.module ? 0 : 1) << c.name;  // every reference handed over comes back
+    }
+    ZELString none;
+    EXPECT_EQ(RunVariableSelector(nullptr, VariableKindFloat, none), E_FAIL);  // no control
 }
