@@ -35,13 +35,13 @@ TEST(SelectorDialog, FiltersChoosesAndCancels) {
     QApplication app(argc, argv);
     const std::vector<std::string> names = {"Door", "Garden\xb0", "Gate"};
     std::string chosen;
-    // filter text | row picked in the filtered list (-1: none) | accepted | result
-    struct Case { QString filter; int row; bool accept; HRESULT result; std::string chosen; int visible; } cases[] = {
-        {"ga", 1, true, zel::S_OK, "Gate", 2},
-        {"", 1, true, zel::S_OK, "Garden\xb0", 3},
-        {"NewName", -1, true, zel::S_OK, "NewName", 0},  // not written yet: named by hand
-        {"door", 0, false, zel::E_FAIL, "", 1},
-        {"", -1, true, zel::E_FAIL, "", 3},  // nothing chosen, nothing typed
+    // filter text | row picked in the filtered list (-1: none) | Accept, Reject or Double-click | result
+    struct Case { QString filter; int row; char how; HRESULT result; std::string chosen; int visible; } cases[] = {
+        {"ga", 1, 'A', zel::S_OK, "Gate", 2},
+        {"", 1, 'D', zel::S_OK, "Garden\xb0", 3},
+        {" NewName ", -1, 'A', zel::S_OK, "NewName", 0},  // not written yet: named by hand
+        {"door", 0, 'R', zel::E_FAIL, "", 1},
+        {"", -1, 'A', zel::E_FAIL, "", 3},  // nothing chosen, nothing typed
     };
     for (const auto& c : cases) {
         int visible = -1;
@@ -56,7 +56,9 @@ TEST(SelectorDialog, FiltersChoosesAndCancels) {
                 list->setCurrentItem(shown.at(static_cast<size_t>(c.row)));
                 shown.at(static_cast<size_t>(c.row))->setSelected(true);
             }
-            c.accept ? d.accept() : d.reject();
+            if (c.how == 'D') emit list->itemDoubleClicked(list->currentItem());
+            if (c.how == 'A') d.accept();
+            if (d.isVisible()) d.reject();  // 'R', or a double-click that did not accept
         });
         chosen.clear();
         EXPECT_EQ(DefaultVariableChooser(zel::VariableKindFloat, names, chosen), c.result) << c.filter.toStdString();

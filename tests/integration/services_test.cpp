@@ -177,11 +177,12 @@ TEST_F(HostServices, VariablesKeepTheTypeOfTheirFirstWrite) {
 }
 
 TEST_F(HostServices, SelectorListsBindingsAndEveryVariableWhenNoneIsOfTheKind) {
-    const std::vector<std::string_view> s0 = {"Settings", "S0"}, s3 = {"Settings", "S3"};
+    const std::vector<std::string_view> s0 = {"Settings", "S0"}, s5 = {"Settings", "S5"}, s7 = {"Settings", "S7"};
     store.Write(4, s0, "VarName", "Inside");
     store.Write(4, s0, "DeviceType", "1");
-    store.Write(4, s3, "VarName", "Door");
-    store.Write(4, s3, "DeviceType", "4");
+    store.Write(4, s5, "VarName", "");  // an unbound row
+    store.Write(4, s7, "VarName", "Door");
+    store.Write(4, s7, "DeviceType", "4");
     host->Variables.DeclareBindings(store);
     EXPECT_EQ(host->Variables.Names(VariableKindFloat), std::vector<std::string>{"Inside"});
     EXPECT_EQ(host->Variables.Names(VariableKindBoolean), std::vector<std::string>{"Door"});

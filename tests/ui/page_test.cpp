@@ -2,6 +2,8 @@
 // real instance whose host is the tests' recording fake.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
@@ -84,16 +86,19 @@ TEST(Page, ApplyAndOKSendTheFieldsAndIntervalsAreClamped) {
     // stored interval | shown and applied
     for (auto [stored, shown] : {std::pair{300, 300}, {40000, 32000}, {-5, 0}, {65536 + 10, 32000}}) {
         FakeHost host;
-        Configure(host, stored, {"Inside:1", "", "Hidden:0"});
+        Configure(host, stored, {"Inside\xb0:1", "", "Hidden:0", "", "", "", "", "Last:2"});
         Held inst(host, kId);
         TPage p(ConfigOf(inst.Module()), host);
         EXPECT_EQ(p.Get<QSpinBox>("udInterval")->value(), shown) << stored;
         p.Get<QLineEdit>("edIPAdress")->setText("127.0.0.1:8");
+        p.Get<QLineEdit>("edStatus7")->setText(QString::fromUtf8("Gate\xc2\xb0"));  // as the selector sets it
         QTest::mouseClick(p.Get<QPushButton>("btnApply"), Qt::LeftButton);
+        EXPECT_TRUE(p.page->isVisible());  // only OK hides
         TZELALL3000Settings c = p.Stored();
         EXPECT_EQ(c.Interval, shown);
         EXPECT_EQ(c.IPAddress.Str(), "127.0.0.1:8");
-        EXPECT_EQ(c.Devices[0].VarName.Str(), "Inside");
+        EXPECT_EQ(c.Devices[0].VarName.Str(), "Inside\xb0");  // Windows-1252 there and back
+        EXPECT_EQ(c.Devices[7].VarName.Str(), "Gate\xb0");
         EXPECT_EQ(c.Devices[2].VarName.Str(), "");  // the type-0 row sends its empty field
         EXPECT_EQ(c.Devices[2].DeviceType, 0);
     }
@@ -136,8 +141,10 @@ TEST(Page, DetectionUsesTheStoredAddressAndReloads) {
     p.Get<QLineEdit>("edIPAdress")->setText("127.0.0.1:1");  // not applied
     SetMessageBoxHandler([](const std::string&) {});  // nothing answers on port 9
     QTest::mouseClick(p.Get<QPushButton>("btnDeviceSetup"), Qt::LeftButton);
-    SetMessageBoxHandler({});
     EXPECT_EQ(p.Get<QLineEdit>("edIPAdress")->text(), "127.0.0.1:9");
+    QTest::mouseClick(p.Get<QPushButton>("btnUpdateNow"), Qt::LeftButton);
+    SetMessageBoxHandler({});
+    EXPECT_EQ(std::count(host.debug.texts.begin(), host.debug.texts.end(), "Updating..."), 1);
 }
 
 TEST(Page, FreeingWaitsForTheRunningHandler) {
@@ -160,6 +167,7 @@ TEST(Page, FreeingWaitsForTheRunningHandler) {
         config->HidePropertyPage();
         config->Release();
         inst.Release();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // as the dialog's own event loop would
     };
     page->btnSelectVar0Click(0);  // must not touch freed memory (ASan watches)
     EXPECT_TRUE(alive);  // not freed under the handler
