@@ -43,8 +43,9 @@ bool ReadSettingString(IZELSettings* settings, uint16_t instanceID, const TSetti
     try {
         ZELString k(key);
         ZELString read;
-        // Whatever the store hands back is ours to release, even with a failing answer.
-        if (settings->ReadString(instanceID, path.Data(), path.High(), k.Ref(), read.Out()) != S_OK) return false;
+        // Whatever the store hands back is ours to release, even with a failing answer. Every
+        // success code is a success, not only S_OK.
+        if (!Succeeded(settings->ReadString(instanceID, path.Data(), path.High(), k.Ref(), read.Out()))) return false;
         value = std::move(read);
         return true;
     } catch (...) {
@@ -58,7 +59,7 @@ bool ReadSettingInteger(IZELSettings* settings, uint16_t instanceID, const TSett
     try {
         ZELString k(key);
         int32_t read = 0;
-        if (settings->ReadInteger(instanceID, path.Data(), path.High(), k.Ref(), &read) != S_OK) return false;
+        if (!Succeeded(settings->ReadInteger(instanceID, path.Data(), path.High(), k.Ref(), &read))) return false;
         value = read;
         return true;
     } catch (...) {

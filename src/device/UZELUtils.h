@@ -56,7 +56,8 @@ public:
         } catch (...) {
             return false;
         }
-        if (r != S_OK || !p) return false;
+        // Any success code hands over a reference (S_FALSE too); a failing answer's value is not ours.
+        if (!Succeeded(r) || !p) return false;
         FPtr = static_cast<T*>(p);
         return true;
     }
@@ -96,7 +97,7 @@ private:
     std::vector<ZELStr> FRefs;
 };
 
-// Settings reads: true and the value when the store answers S_OK; false (value untouched) when it
+// Settings reads: true and the value when the store answers with a success code; false (value untouched) when it
 // refuses, has nothing stored, or fails in any way, so the caller takes its default.
 bool ReadSettingString(IZELSettings* settings, uint16_t instanceID, const TSettingsPath& path, std::string_view key,
                        ZELString& value) noexcept;

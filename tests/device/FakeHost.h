@@ -80,6 +80,7 @@ public:
     int reads = 0;
     std::vector<std::string> writes;  // "instance:path/key=value" in call order
     bool throwOnRead = false, throwOnWrite = false;
+    HRESULT readResult = S_OK;  // the success code of a read that found its value
     // A failing read that still hands back a counted string: the caller must release it.
     bool failWithJunk = false;
 
@@ -102,7 +103,7 @@ public:
         if (failWithJunk) *value = 12345;
         if (it == integers.end() || failWithJunk) return E_FAIL;
         *value = it->second;
-        return S_OK;
+        return readResult;
     }
     HRESULT ZEL_CALL ReadString(uint32_t instance, const ZELStr* path, int32_t high, ZELStr key, char** value) override {
         ++reads;
@@ -114,7 +115,7 @@ public:
         auto it = strings.find(Key(instance, Name(path, high, key)));
         if (it == strings.end()) return E_FAIL;
         *value = hoststr::Alloc(it->second);
-        return S_OK;
+        return readResult;
     }
 
     ZEL_FAKE_SLOT(4) ZEL_FAKE_SLOT(5) ZEL_FAKE_SLOT(6) ZEL_FAKE_SLOT(7) ZEL_FAKE_SLOT(8) ZEL_FAKE_SLOT(9)
@@ -246,6 +247,7 @@ public:
     std::set<std::string> refused;  // GUID texts
     int32_t state = 10014;
     bool throwOnLog = false, throwOnQuery = false;
+    HRESULT queryResult = S_OK;  // the success code handed out with a service
 
     HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
         *obj = nullptr;
@@ -270,7 +272,7 @@ public:
         if (!p || refused.count(GUIDToString(iid))) return E_NOINTERFACE;
         p->AddRef();
         *obj = p;
-        return S_OK;
+        return queryResult;
     }
     HRESULT ZEL_CALL LogMessage(int32_t code, ZELStr sender, ZELStr text) override {
         if (throwOnLog) throw std::runtime_error("log full");

@@ -97,6 +97,22 @@ TEST(Settings, EmptyStoreGivesDefaults) {
     EXPECT_TRUE(host.AllReleased());
 }
 
+TEST(Settings, EverySuccessCodeIsASuccess) {
+    FakeHost host;
+    host.SeedLoopback(2);
+    StoreInterval(host, 2, 42);
+    host.settings.readResult = 1;  // S_FALSE: a success, not S_OK
+    host.kernel.queryResult = 1;
+    {
+        Held inst(host, 2);
+        TZELALL3000Settings c = ConfigurationOf(inst.Module());
+        EXPECT_EQ(c.IPAddress.View(), "127.0.0.1");
+        EXPECT_EQ(c.Interval, 42);
+        for (const LogLine& l : host.kernel.log) EXPECT_NE(l.code, 10024) << l.text;  // every service was taken
+    }
+    EXPECT_TRUE(host.AllReleased());  // and every reference handed over came back
+}
+
 TEST(Settings, StoredValuesLoadWithLowEightBitsOfDeviceType) {
     struct Row { const char* varName; bool stored; int32_t type; uint8_t loaded; } rows[8] = {
         {"T0", true, 260, 4}, {"T1", true, 4, 4},     {"", true, 255, 255},  {"T3", true, 256, 0},

@@ -96,9 +96,13 @@ TEST(ZelhostWithModule, RunShowsTheLifecycleAndSavesAllSettings) {
     TTempDir dir;
     std::string store = dir.File("store.xml");
     SetLoopback(store, "1");
-    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "2", "--jsonl"});
+    // Without a runtime folder in the environment, the host makes its own instead of letting the
+    // toolkit complain.
+    auto r = RunProcess({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "2", "--jsonl"},
+                        {{"XDG_RUNTIME_DIR", std::nullopt}});
     ASSERT_FALSE(r.TimedOut);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Err.find("XDG_RUNTIME_DIR"), std::string::npos) << r.Err;
     auto events = Events(r.Out);
     ExpectLogsInOrder(events, {Register, Creating, Created(1), Destroyed(1), Unregister});
     ExpectNoHostWarnings(events);

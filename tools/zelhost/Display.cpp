@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -51,6 +52,16 @@ void ChooseQtPlatform() {
     const char* display = std::getenv("DISPLAY");
     if (std::getenv("WAYLAND_DISPLAY") || (display && *display && LocalDisplayAnswers(display))) return;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void EnsureRuntimeDir() {
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) return;
+    const std::string path = "/tmp/zelhost-runtime-" + std::to_string(::getuid());
+    ::mkdir(path.c_str(), 0700);
+    struct stat st {};
+    // Only a folder that is ours and private will do; otherwise the toolkit picks its own.
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700)
+        ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
 }
 
 TMessageBoxWatch::TMessageBoxWatch(TEventPrinter& events)

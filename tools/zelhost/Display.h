@@ -10,6 +10,9 @@ namespace zelhost {
 
 // Sets QT_QPA_PLATFORM=offscreen unless the user chose a platform or a display can be opened.
 void ChooseQtPlatform();
+// Without XDG_RUNTIME_DIR, points it at a private folder of this user (/tmp/zelhost-runtime-UID,
+// mode 0700), so the toolkit neither complains on every run nor uses a shared one.
+void EnsureRuntimeDir();
 
 // Watches the application for message boxes: each one shown becomes a "messagebox" event; on the
 // offscreen platform the box is then closed as if its button had been pressed.

@@ -168,6 +168,7 @@ int RunHost(const TRunOptions& options) {
     // Qt sees no arguments of ours; platform choice comes from the environment as usual, except that
     // a session without a display that opens runs offscreen instead of aborting.
     ChooseQtPlatform();
+    EnsureRuntimeDir();
     static int qtArgc = 1;
     static char qtArg0[] = "zelhost";
     static char* qtArgv[] = {qtArg0, nullptr};
