@@ -73,6 +73,16 @@ TEST(ZelhostCommandLine, SetAndGetKeepAwkwardValuesExactly) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
 }
 
+TEST(ZelhostCommandLine, AnEmptyFileIsAnEmptyStore) {
+    TTempDir dir;
+    std::string store = dir.File("store.xml");
+    WriteFile(store, "");
+    EXPECT_EQ(Zel({"get", "--store", store, "--instance", "1"}).ExitCode, 0);
+    auto set = Zel({"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.1"});
+    EXPECT_EQ(set.ExitCode, 0) << set.Err;
+    EXPECT_EQ(Zel({"get", "--store", store, "--instance", "1"}).Out, "Settings/IPAddress=127.0.0.1\n");
+}
+
 TEST(ZelhostCommandLine, CorruptStoreIsAnErrorAndStaysAsItIs) {
     const std::string corrupt[] = {
         "not a settings store",
@@ -145,6 +155,11 @@ TEST(ZelhostCommandLine, BadArgumentsGiveTheUsageAndExitCode2) {
         {"get", "--store", s},
         {"get", "--instance", "1"},
         {"get", "--store", s, "--instance", "1", "Settings/IPAddress=1"},
+        {"set", "--store", s, "--instance", "1", [] {
+             std::string key;
+             for (int i = 0; i < 65; ++i) key += "S/";
+             return key + "K=1";
+         }()},  // deeper than the store takes
     };
     for (const auto& args : cases) {
         auto r = Zel(args);

@@ -97,6 +97,9 @@ TAssignment ParseAssignment(const std::string& arg) {
         if (!ValidName(name))
             throw EUsage("key \"" + arg.substr(0, eq) + "\": \"" + name +
                          "\" is not a valid name (a letter or _, then letters, digits, _, - or .)");
+    if (names.size() - 1 > MaxSections)
+        throw EUsage("key \"" + arg.substr(0, eq) + "\" has " + std::to_string(names.size() - 1) +
+                     " sections; the store takes at most " + std::to_string(MaxSections));
     TAssignment a;
     a.Key = names.back();
     names.pop_back();

@@ -22,8 +22,6 @@ constexpr std::string_view InstanceName = "Instance";
 constexpr std::string_view IdAttr = "ID";
 constexpr std::string_view ValueAttr = "value";
 constexpr std::string_view HexAttr = "hex";
-// Sections below an instance; the XML loader refuses much deeper nesting anyway.
-constexpr size_t MaxSections = 64;
 
 [[noreturn]] void Corrupt(const std::string& why) { throw EStoreCorrupt(why); }
 
@@ -312,6 +310,13 @@ void TSettingsStore::Load() {
         for (int64_t n; (n = file.Read(buf, sizeof buf)) > 0;) content.append(buf, static_cast<size_t>(n));
     } catch (const std::exception& e) {
         throw EStoreError("cannot read " + FFileName + ": " + e.what());
+    }
+    // An empty file (made with touch, say) is an empty store, not a corrupt one.
+    if (content.empty()) {
+        FDocument.RootItem().Clear();
+        FDocument.RootItem().SetName(std::string(RootName));
+        FDirty = false;
+        return;
     }
     try {
         LoadFromString(content);

@@ -38,6 +38,8 @@ public:
 
 // A section or key name that the store cannot hold as an element name.
 bool ValidName(std::string_view name) noexcept;
+// Sections a key may have below its instance; the XML loader refuses much deeper nesting anyway.
+constexpr size_t MaxSections = 64;
 // A whole decimal number that fits 32 bits, without blanks or other characters.
 bool ParseInt32(std::string_view text, int32_t& value) noexcept;
 
