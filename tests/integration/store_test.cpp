@@ -77,6 +77,41 @@ TEST(SettingsStore, SaveReplacesTheFileAndLeavesNothingElse) {
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the store keeps its permissions";
 }
 
+TEST(SettingsStore, LinksAreWrittenThroughAndReadOnlyStoresRefused) {
+    TTempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+    const std::string target = dir.File("real/store.xml");
+    const std::string link = dir.File("store.xml");
+    ASSERT_EQ(::symlink("real/store.xml", link.c_str()), 0);  // relative, and dangling at first
+    for (const char* interval : {"5", "6"}) {
+        TSettingsStore store(link);
+        store.Load();
+        ASSERT_TRUE(store.Write(1, Settings, "Interval", interval));
+        store.Save();
+        struct stat st {};
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+        TSettingsStore back(target);
+        back.Load();
+        ASSERT_EQ(back.Values(1).size(), 1u);
+        EXPECT_EQ(back.Values(1)[0].Value, interval);
+    }
+    // A store made read-only is left as it is, with a clear error.
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    const std::string before = zeltest::ReadFile(target);
+    TSettingsStore store(link);
+    store.Load();
+    ASSERT_TRUE(store.Write(1, Settings, "Interval", "7"));
+    try {
+        store.Save();
+        FAIL() << "a read-only store was written";
+    } catch (const EStoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(zeltest::ReadFile(target), before);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"real", "store.xml"}));
+}
+
 TEST(SettingsStore, FailedSaveLeavesNothingBehind) {
     TTempDir dir;
     // The folder does not exist: nothing can be created.

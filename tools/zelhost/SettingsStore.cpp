@@ -251,11 +251,35 @@ bool ParseInt32(std::string_view text, int32_t& value) noexcept {
     return true;
 }
 
-void AtomicWriteFile(const std::string& fileName, std::string_view data) {
+namespace {
+
+// The file a name finally stands for: a symbolic link is followed to its target (which need not
+// exist yet), so that writing the store changes the target and the link stays a link.
+std::string FollowLinks(std::string name) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+        if (n < 0) return name;
+        target.resize(static_cast<size_t>(n));
+        size_t slash = name.rfind('/');
+        name = target.starts_with('/') || slash == std::string::npos ? target : name.substr(0, slash + 1) + target;
+    }
+    throw EStoreError("cannot write " + name + ": too many levels of symbolic links");
+}
+
+}  // namespace
+
+void AtomicWriteFile(const std::string& linkName, std::string_view data) {
+    const std::string fileName = FollowLinks(linkName);
     size_t slash = fileName.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
     struct stat old {};
     bool keepMode = ::stat(fileName.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // A store its user made read-only stays as it is, even where the folder would allow a rename.
+    if (keepMode && (old.st_mode & 0222) == 0)
+        throw EStoreError("cannot write " + linkName + ": the file is read-only; nothing was changed");
 
     // A fresh name per attempt; O_EXCL so that nobody else's file is ever reused.
     static std::atomic<unsigned> counter{0};
@@ -269,21 +293,30 @@ void AtomicWriteFile(const std::string& fileName, std::string_view data) {
                               std::strerror(errno));
     }
     if (fd < 0) throw EStoreError("cannot write " + fileName + ": no free temporary name in " + dir);
-    ::close(fd);
 
     auto fail = [&](const std::string& why) {
+        ::close(fd);
         ::unlink(temp.c_str());
         throw EStoreError("cannot write " + fileName + ": " + why);
     };
-    try {
-        zel::TFileStream file(temp, zel::TFileStream::fmCreate);
-        file.WriteString(data);
-        file.Flush();
-    } catch (const std::exception& e) {
-        fail(e.what());
+    // Written through the descriptor that created the file: nothing can swap the name meanwhile.
+    for (size_t done = 0; done < data.size();) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(std::strerror(n < 0 ? errno : EIO));
+        done += static_cast<size_t>(n);
     }
-    if (keepMode) ::chmod(temp.c_str(), old.st_mode & 07777);
-    if (::rename(temp.c_str(), fileName.c_str()) != 0) fail(std::strerror(errno));
+    if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0) fail(std::strerror(errno));
+    if (::fsync(fd) != 0) fail(std::strerror(errno));
+    if (::close(fd) != 0) {
+        ::unlink(temp.c_str());
+        throw EStoreError("cannot write " + fileName + ": " + std::strerror(errno));
+    }
+    if (::rename(temp.c_str(), fileName.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw EStoreError("cannot write " + fileName + ": " + std::strerror(err));
+    }
     SyncDirectory(dir);
 }
 
