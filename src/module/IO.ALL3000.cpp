@@ -3,7 +3,7 @@
 #include "device/IO.ALL3000_Interface.h"
 #include "device/UZELUtils.h"
 #include "module/ModuleInfo.h"
-#include "ui/FPropertyPage.h"
+#include "ui/RegisterPage.h"
 
 namespace zel {
 

@@ -8,6 +8,7 @@
 
 #include "device/IO.ALL3000_Types.h"
 #include "device/PropertyPage.h"
+#include "ui/RegisterPage.h"
 
 class QLabel;
 class QLineEdit;
@@ -53,8 +54,5 @@ private:
     int FHandlerDepth = 0;
     bool FFreeRequested = false;
 };
-
-// Installs the factory through which instances create and free their pages.
-void RegisterPropertyPage() noexcept;
 
 }  // namespace zel
