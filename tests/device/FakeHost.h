@@ -165,12 +165,17 @@ public:
     std::vector<int> kinds;
     std::function<void()> whileOpen;  // runs while the "dialog" is open
     int refs = 0;
+    HRESULT query = S_OK;  // the answer to QueryInterface for the selector
+    bool empty = false;    // a successful query that hands out nothing
+    bool throws = false;   // the selection throws instead of answering
     HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
         *obj = nullptr;
         if (!(iid == IID_IZELVariableSelector)) return E_NOINTERFACE;
-        *obj = static_cast<IZELVariableSelector*>(this);
-        AddRef();
-        return S_OK;
+        if (Succeeded(query) && !empty) {
+            *obj = static_cast<IZELVariableSelector*>(this);
+            AddRef();
+        }
+        return query;
     }
     int32_t ZEL_CALL AddRef() override { return ++refs; }
     int32_t ZEL_CALL Release() override { return --refs; }
@@ -184,6 +189,7 @@ public:
     HRESULT ZEL_CALL SelectVariable(uint8_t kind, char** name) override {
         kinds.push_back(kind);
         if (whileOpen) whileOpen();
+        if (throws) throw std::runtime_error("selector failed");
         if (!answer) return E_FAIL;
         *name = hoststr::Alloc(*answer);
         return S_OK;

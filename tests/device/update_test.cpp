@@ -370,38 +370,6 @@ TEST(Reentry, HostReleasesTheInstanceWhileItWaits) {
 
 namespace {
 
-// A selector with scripted answers: "Garden<kind>" is its choice.
-class ScriptedSelector : public IZELVariableSelector {
-public:
-    HRESULT query = S_OK;
-    bool empty = false;     // the query succeeds but hands out nothing
-    HRESULT answer = S_OK;  // E_NOTIMPL: the selection throws
-    int refs = 1;           // the reference CreateInstance counted for the caller
-    HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
-        *obj = nullptr;
-        if (!(iid == IID_IZELVariableSelector)) return E_NOINTERFACE;
-        if (query == S_OK && !empty) {
-            *obj = static_cast<IZELVariableSelector*>(this);
-            ++refs;
-        }
-        return query;
-    }
-    int32_t ZEL_CALL AddRef() override { return ++refs; }
-    int32_t ZEL_CALL Release() override { return --refs; }
-    HRESULT ZEL_CALL MessageSink(void*) override { return E_NOTIMPL; }
-    HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair&) override { return E_NOTIMPL; }
-    HRESULT ZEL_CALL ShowPropertyPage() override { return E_NOTIMPL; }
-    HRESULT ZEL_CALL HidePropertyPage() override { return E_NOTIMPL; }
-    HRESULT ZEL_CALL LoadSettings() override { return E_NOTIMPL; }
-    HRESULT ZEL_CALL SaveSettings() override { return E_NOTIMPL; }
-    int32_t ZEL_CALL GetRefCount() override { return refs; }
-    HRESULT ZEL_CALL SelectVariable(uint8_t kind, char** name) override {
-        if (answer == E_NOTIMPL) throw std::runtime_error("selector failed");
-        if (answer == S_OK) *name = hoststr::Alloc("Garden" + std::to_string(kind));
-        return answer;
-    }
-};
-
 class SelectorControl : public FakeInstanceControl {
 public:
     using FakeInstanceControl::FakeInstanceControl;
@@ -430,17 +398,19 @@ TEST(Selector, ResultNameAndCleanUp) {
         {S_OK, false, S_OK, false, S_OK, E_FAIL, "", 1},
         {S_OK, true, E_NOINTERFACE, false, S_OK, E_NOINTERFACE, "", 1},
         {S_OK, true, S_OK, true, S_OK, E_FAIL, "", 1},  // success without an interface
-        {S_OK, true, S_OK, false, S_OK, S_OK, "Garden1", 1},
+        {S_OK, true, S_OK, false, S_OK, S_OK, "Garden1", 1},  // the choice for kind 1
         {S_OK, true, S_OK, false, E_FAIL, E_FAIL, "", 1},  // cancelled
         {S_OK, true, S_OK, false, E_NOTIMPL, S_OK, "", 1},  // throws
     };
     for (const auto& c : cases) {
         Journal journal;
         SelectorControl control(journal);
-        ScriptedSelector selector;
+        FakeSelector selector;
+        selector.refs = 1;  // the reference CreateInstance counted for the caller
         selector.query = c.query;
         selector.empty = c.empty;
-        selector.answer = c.answer;
+        selector.throws = c.answer == E_NOTIMPL;
+        if (c.answer == S_OK) selector.answer = "Garden1";
         control.create = c.create;
         control.module = c.module ? &selector : nullptr;
         ZELString name;
