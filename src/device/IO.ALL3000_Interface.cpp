@@ -50,26 +50,11 @@ private:
     TZELALL3000& FInstance;
 };
 
-// A tokenizer whose window holds the whole reply and one byte more. A window that is never full is
-// never cut at a line break, so no line of the reply can be too long for it.
-class TReplyTokenizer : public TXMLTokenizer {
-public:
-    explicit TReplyTokenizer(TStream& stream) : TXMLTokenizer(stream, static_cast<size_t>(stream.Size()) + 1) {}
-};
-
-// Loads a reply through the parser's stream load (the 4096-byte window, then the whole-stream one).
-// Both need line breaks in a reply of 4096 bytes or more; a valid reply without any is read again
-// through a window that holds all of it.
+// Loads a reply through the parser's stream load: the 4096-byte window first, then, for a line or a
+// tag that does not fit it, a window that holds the whole reply.
 void LoadReply(TECXMLParser& parser, const std::string& body) {
     TBytesViewStream stream(body);
-    try {
-        parser.LoadFromStream(stream);
-    } catch (const EParserError& e) {
-        if (e.Reason() != SLineTooLong) throw;
-        stream.SetPosition(0);
-        TReplyTokenizer tokenizer(stream);
-        parser.RootItem().LoadFromTokenizer(tokenizer);
-    }
+    parser.LoadFromStream(stream);
 }
 
 }  // namespace

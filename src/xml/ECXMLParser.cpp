@@ -214,6 +214,83 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
     return true;
 }
 
+// The general algorithm's passes: for each line, in the order and with the names the lines had before
+// any pass, the first line of that name has its value unquoted and unescaped and is rewritten under
+// the pass's name (or removed when the value comes out empty). A pass touches only lines of its own
+// name, so each name keeps a cursor on its first surviving line: no pass scans the list, and a value
+// that a pass leaves as it was stays so for every later pass of its name.
+void UnquoteValues(TStringList& params) {
+    constexpr size_t none = static_cast<size_t>(-1);
+    const std::vector<std::string>& lines = params.Lines();
+    const size_t n = lines.size();
+    struct Line {
+        std::string_view originalName;  // a view into `lines`, which stay until the end
+        std::string_view name;
+        std::string value;
+        size_t next = none;  // the next line of the same name
+        bool rewritten = false, removed = false, settled = false;
+    };
+    std::vector<Line> state(n);
+    struct Group {
+        size_t first, last;
+    };
+    std::vector<Group> groups;
+    std::vector<size_t> groupOf(n);
+    std::unordered_map<std::string, size_t> groupByName;
+    groupByName.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        std::string_view line = lines[i];
+        size_t eq = FindByte(line, '=');
+        Line& l = state[i];
+        l.originalName = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+        if (eq != std::string_view::npos) l.value = line.substr(eq + 1);
+        auto [it, added] = groupByName.emplace(UpperCase(l.originalName), groups.size());
+        if (added)
+            groups.push_back({i, i});
+        else
+            state[std::exchange(groups[it->second].last, i)].next = i;
+        groupOf[i] = it->second;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        size_t& first = groups[groupOf[i]].first;
+        if (first == none) continue;  // every line of the name is gone: an empty value sets nothing
+        Line& l = state[first];
+        if (!l.settled) {
+            std::string_view v = l.value;
+            if (v.size() > 2) {
+                if (v.front() == '"') v.remove_prefix(1);
+                if (v.back() == '"') v.remove_suffix(1);
+            }
+            std::string u = UnescapeText(v);
+            if (u.empty()) {
+                l.removed = true;
+                first = l.next;
+                continue;
+            }
+            l.settled = u == l.value;
+            l.value = std::move(u);
+        }
+        l.name = state[i].originalName;
+        l.rewritten = true;
+    }
+    std::vector<std::string> result;
+    result.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const Line& l = state[i];
+        if (l.removed) continue;
+        if (!l.rewritten) {
+            result.push_back(lines[i]);
+            continue;
+        }
+        std::string line;
+        line.reserve(l.name.size() + 1 + l.value.size());
+        line.append(l.name).append(1, '=').append(l.value);
+        result.push_back(std::move(line));
+    }
+    params.Clear();
+    for (std::string& line : result) params.Add(std::move(line));
+}
+
 }  // namespace
 
 void ExtractParams(std::string_view tagString, TStringList& params) {
@@ -238,22 +315,30 @@ void ExtractParams(std::string_view tagString, TStringList& params) {
             a += c;
     }
     params.SetText(a);
-    // Each pass works on the names the lines had before it, so a pass that removes a line (an
-    // attribute with nothing after '=', or a bare name) neither skips nor overruns the others.
-    std::vector<std::string> names;
-    names.reserve(static_cast<size_t>(params.Count()));
-    for (int i = 0; i < params.Count(); ++i) names.push_back(params.Name(i));
-    for (const std::string& n : names) {
-        std::string v = params.Value(n);
-        if (v.size() > 2) {
-            if (v.front() == '"') v.erase(0, 1);
-            if (v.back() == '"') v.pop_back();
-        }
-        params.SetValue(n, UnescapeText(v));
-    }
+    UnquoteValues(params);
 }
 
 // ---- TXMLItem ------------------------------------------------------------------------------
+
+namespace {
+
+// The address the class's operator new handed out last on this thread, until the item constructed
+// there has seen it.
+thread_local const void* tItemFromNew = nullptr;
+
+}  // namespace
+
+void* TXMLItem::operator new(std::size_t size) {
+    void* p = ::operator new(size);
+    tItemFromNew = p;
+    return p;
+}
+
+void TXMLItem::operator delete(void* p) noexcept { ::operator delete(p); }
+
+TXMLItem::TXMLItem() noexcept : FMadeByNew(tItemFromNew == this) {
+    if (FMadeByNew) tItemFromNew = nullptr;
+}
 
 TXMLItem::~TXMLItem() {
     FNotify = false;
@@ -292,6 +377,9 @@ void TXMLItem::SetParams(const TStringList& params) {
 
 void TXMLItem::SetParent(TXMLItem* parent) {
     if (parent == FParent) return;
+    // The new parent's tree frees the item with delete, which only an item made by new survives;
+    // that excludes a parser's root item and any item that lives on the stack or inside an object.
+    if (parent && !FMadeByNew) throw EInvalidOperation("Only an item made with new can join a tree");
     for (const TXMLItem* p = parent; p; p = p->FParent)
         if (p == this) throw EInvalidOperation("An item cannot become a child of its own subtree");
     if (FParent) {
@@ -301,6 +389,9 @@ void TXMLItem::SetParent(TXMLItem* parent) {
     }
     FParent = parent;
     if (parent) parent->FSubItems.push_back(this);
+    // The item now reports to the parser of the tree it is in, and a free item to none: a parser it
+    // left may be gone before the item's next change.
+    SetParser(parent ? parent->FParser : nullptr);
 }
 
 std::string TXMLItem::FullName() const {
@@ -432,6 +523,9 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
     SetName(std::string());
     TXMLItem* current = this;
     int depth = 1;
+    // Whether the text of the item at each open level holds a non-blank byte, kept as texts change
+    // so that an element with many text runs is not rescanned for every run.
+    std::vector<bool> textIsSet{false};
     std::string token;
     while (tokenizer.Token() != toEOF) {
         // End tags and comments are acted on by their kind alone.
@@ -451,8 +545,9 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
             case toText:
                 // Content after the top-level element has no item to go to and is ignored.
                 if (!current) break;
-                if (!HasNonBlank(current->FText)) {
+                if (!textIsSet.back()) {
                     current->SetText(UnescapeText(token));
+                    textIsSet.back() = HasNonBlank(current->FText);
                 } else {
                     // Appended in place: an element with many runs must not cost quadratic time.
                     current->FText.append("\r\n").append(UnescapeText(token));
@@ -467,6 +562,7 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                     if (depth >= MaxXMLNesting) tokenizer.Error("Elements nested too deeply");
                     current = current->New();
                     ++depth;
+                    textIsSet.push_back(false);
                     current->ApplyTag(token);
                 }
                 break;
@@ -478,6 +574,7 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                 } else {
                     current = current->FParent;
                     --depth;
+                    textIsSet.pop_back();
                 }
                 break;
             case toEmptyTag:

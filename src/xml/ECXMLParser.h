@@ -20,8 +20,11 @@ constexpr int MaxXMLNesting = 256;
 
 class TXMLItem {
 public:
-    TXMLItem() = default;
+    TXMLItem() noexcept;
     ~TXMLItem();
+    // Marks the items made by new: only they may be handed to a tree, which frees them with delete.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p) noexcept;
     TXMLItem(const TXMLItem&) = delete;
     TXMLItem& operator=(const TXMLItem&) = delete;
 
@@ -34,8 +37,9 @@ public:
     int SubItemCount() const noexcept { return static_cast<int>(FSubItems.size()); }
     int Count() const noexcept { return SubItemCount(); }
     TXMLItem* Parent() const noexcept { return FParent; }
-    // Re-parents the item (appended last); none detaches it, and the caller then owns it.
-    // EInvalidOperation when the new parent lies in the item's own subtree.
+    // Re-parents the item (appended last) and gives its subtree the new tree's parser; none detaches
+    // it, and the caller then owns it. EInvalidOperation when the new parent lies in the item's own
+    // subtree, or when the item was not made with new (a parser's root item, an item on the stack).
     void SetParent(TXMLItem* parent);
     std::string FullName() const;
 
@@ -79,6 +83,7 @@ private:
     TECXMLParser* FParser = nullptr;
     bool FNotify = true;
     bool FCrLfInAsString = true;
+    const bool FMadeByNew;
 };
 
 std::string EscapeText(std::string_view s);

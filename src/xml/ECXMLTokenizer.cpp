@@ -8,13 +8,14 @@
 namespace zel {
 
 const char* const SLineTooLong = "Line too long";
+const char* const STagTooLong = "Tag too long";
 const char* const SUnterminatedTag = "Unterminated tag";
 
 EParserError::EParserError(const std::string& reason, int line)
     : Exception(reason + " on line " + std::to_string(line)), FReason(reason), FLine(line) {}
 
-TXMLTokenizer::TXMLTokenizer(TStream& stream, size_t windowSize)
-    : FStream(stream), FBuffer(windowSize + 1, '\0'), FBufEnd(windowSize) {
+TXMLTokenizer::TXMLTokenizer(TStream& stream, size_t windowSize, bool wholeStream)
+    : FStream(stream), FBuffer(windowSize + 1, '\0'), FBufEnd(windowSize), FWholeStream(wholeStream) {
     try {
         NextToken();
     } catch (...) {
@@ -62,7 +63,7 @@ void TXMLTokenizer::ReadBuffer() {
                 break;
             }
         }
-        if (!found) {
+        if (!found && !FWholeStream) {
             SetSentinel();
             Error(SLineTooLong);
         }
@@ -116,7 +117,7 @@ void TXMLTokenizer::ScanTag() {
             lifted = true;
             continue;
         }
-        if (FTokenPtr == 0 && FBufPtr == FBufEnd) Error(SLineTooLong);
+        if (FTokenPtr == 0 && FBufPtr == FBufEnd) Error(FWholeStream ? SUnterminatedTag : STagTooLong);
         // Refill, keeping the bytes from the token's start, and go on scanning where we stopped.
         size_t available = FBufPtr - FTokenPtr;
         p -= FTokenPtr;
@@ -219,6 +220,6 @@ void TXMLTokenizer::AssignTokenString(std::string& out) const {
 }
 
 TXMLLargeTokenizer::TXMLLargeTokenizer(TStream& stream)
-    : TXMLTokenizer(stream, static_cast<size_t>(std::max<int64_t>(stream.Size(), 1))) {}
+    : TXMLTokenizer(stream, static_cast<size_t>(std::max<int64_t>(stream.Size(), 1)), true) {}
 
 }  // namespace zel

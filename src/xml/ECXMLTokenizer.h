@@ -24,6 +24,7 @@ private:
 };
 
 extern const char* const SLineTooLong;
+extern const char* const STagTooLong;
 extern const char* const SUnterminatedTag;
 
 enum : uint8_t {
@@ -56,7 +57,9 @@ public:
     [[noreturn]] void Error(const std::string& message) const;
 
 protected:
-    TXMLTokenizer(TStream& stream, size_t windowSize);
+    // A whole-stream window holds all that is left of the stream, so it has no line limit: a full
+    // window without a line break is scanned whole instead of raising the line-too-long error.
+    TXMLTokenizer(TStream& stream, size_t windowSize, bool wholeStream = false);
 
 private:
     // Seeks the stream back to the start of the current token.
@@ -79,9 +82,10 @@ private:
     int FSourceLine = 1;
     char FSaveChar = 0;
     uint8_t FToken = toEOF;
+    bool FWholeStream;
 };
 
-// Holds the whole stream in its window; used when a line does not fit the 4096-byte window.
+// Holds the whole stream in its window; used when a line or a tag does not fit the 4096-byte window.
 class TXMLLargeTokenizer : public TXMLTokenizer {
 public:
     explicit TXMLLargeTokenizer(TStream& stream);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "xml/ECXMLParser.h"
 
@@ -50,6 +52,9 @@ TEST(Item, LoadBuildsTree) {
         {"<a>1&lt;2 &amp; 3&br&4</a>", "a{1<2 & 3\r\n4}"},
         // A second run is joined after CR LF; the stored part is not decoded a second time.
         {"<a>&amp;lt;<b/>x</a>", "a{&lt;\r\nx}(b)"},
+        // A run that decodes to blanks only is replaced by the next run, at every level.
+        {"<a>&lf&&cr&<b/>y<c/>z</a>", "a{y\r\nz}(b c)"},
+        {"<a>x<b>&lf&</b>y<c>&lf&<d/>w</c></a>", "a{x\r\ny}(b{\n} c{w}(d))"},
         {"<a>\xA0x\xFC</a>", "a{\xA0x\xFC}"},
         {"<a/>", "(a)"},
         {"pre<a/>", "{pre}(a)"},
@@ -255,4 +260,87 @@ TEST(Item, BadPositionsChangeNothing) {
     EXPECT_EQ(Dump(a), "a(c(b))");
     EXPECT_THROW(a.SubItems(0)->SetParent(b), EInvalidOperation);
     EXPECT_EQ(Dump(a), "a(c(b))");
+}
+
+TEST(Item, OnlyItemsMadeByNewJoinATreeAndTheyTakeItsParser) {
+    auto first = std::make_unique<TECXMLParser>();
+    TECXMLParser second;
+    std::vector<std::string> changed;
+    second.XMLItemChanged = [&](TECXMLParser&, TXMLItem& item) { changed.push_back(item.Name()); };
+    TXMLItem onStack;
+    EXPECT_THROW(onStack.SetParent(&second.RootItem()), EInvalidOperation);
+    EXPECT_THROW(first->RootItem().SetParent(&second.RootItem()), EInvalidOperation);
+    EXPECT_EQ(first->RootItem().Parent(), nullptr);
+    auto free = std::make_unique<TXMLItem>();
+    free->SetParent(&second.RootItem());
+    free.release()->SetName("free");
+
+    // Moved out of a parser that then goes away: the subtree reports to its new parser.
+    TXMLItem* moved = first->RootItem().New();
+    moved->New();
+    moved->SetParent(&second.RootItem());
+    first.reset();
+    moved->SubItems(0)->SetName("inner");
+    // Detached, an item reports to no parser.
+    TXMLItem* detached = second.RootItem().SubItems(0);
+    detached->SetParent(nullptr);
+    detached->SetName("gone");
+    delete detached;
+    EXPECT_EQ(changed, (std::vector<std::string>{"free", "inner"}));
+    EXPECT_EQ(Dump(second.RootItem()), "((inner))");
+}
+
+namespace {
+
+// The attribute algorithm written plainly, every pass a lookup in the list: the reference for the
+// quicker paths of ExtractParams.
+void PlainExtractParams(std::string_view tag, TStringList& params) {
+    params.Clear();
+    size_t space = tag.find(' '), q = tag.find('>');
+    if (space == std::string_view::npos || q == std::string_view::npos) return;
+    if (q >= 1 && tag[q - 1] == '/') --q;
+    std::string a;
+    bool quoted = false;
+    for (char c : q > space + 1 ? tag.substr(space + 1, q - space - 1) : std::string_view()) {
+        if (c == '"') quoted = !quoted;
+        a += c == ' ' && !quoted ? std::string("\r\n") : std::string(1, c);
+    }
+    params.SetText(a);
+    std::vector<std::string> names;
+    for (int i = 0; i < params.Count(); ++i) names.push_back(params.Name(i));
+    for (const std::string& n : names) {
+        std::string v = params.Value(n);
+        if (v.size() > 2) {
+            if (v.front() == '"') v.erase(0, 1);
+            if (v.back() == '"') v.pop_back();
+        }
+        params.SetValue(n, UnescapeText(v));
+    }
+}
+
+}  // namespace
+
+TEST(Item, AttributesMatchThePlainAlgorithmOnRandomTags) {
+    // Few names in mixed case, values that unquote and decode over several passes, bare names,
+    // empty values, lone line breaks and tabs inside and between attributes.
+    const std::vector<std::string> names = {"k", "K", "x", "", "a b"};
+    const std::vector<std::string> values = {"\"v\"", "\"\"", "\"\"\"\"", "&quot;&quot;q&quot;&quot;",
+                                             "\"&amp;quot;w&amp;quot;\"", "&amp;amp;lt;", "", "\"a\nb\"",
+                                             "&lf&", "\"x y\"", "v\tw", "=\"e\""};
+    const std::vector<std::string> separators = {" ", " ", "  ", "\n", "\t", " \r"};
+    std::mt19937 random(7);
+    auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    for (int round = 0; round < 3000; ++round) {
+        std::string tag = "<t";
+        const int count = static_cast<int>(random() % 24);
+        for (int i = 0; i < count; ++i) {
+            tag += pick(separators);
+            tag += random() % 8 == 0 ? pick(names) : pick(names) + "=" + pick(values);
+        }
+        tag += random() % 3 == 0 ? "/>" : ">";
+        TStringList want, got;
+        PlainExtractParams(tag, want);
+        ExtractParams(tag, got);
+        ASSERT_EQ(got.Lines(), want.Lines()) << tag;
+    }
 }

@@ -147,22 +147,53 @@ TEST(Parser, LongFirstLineLoadsThroughSecondAttempt) {
     EXPECT_EQ(p.RootItem().ItemByName("t0")->Text(), "1");
 }
 
-TEST_F(ParserFiles, NoLineBreakFailsBothAttempts) {
-    const std::string data = "\n<a>" + std::string(5000, 'x') + "\n";
-    TECXMLParser p;
-    Events ev(p);
-    TBytesViewStream s(data);
-    EXPECT_THROW(p.LoadFromStream(s), EParserError);
-    EXPECT_EQ(ev.beforeLoad, 2);
-    std::ofstream(Path("long.xml"), std::ios::binary) << data;
-    EXPECT_THROW(p.LoadFromFile(Path("long.xml")), EParserError);
-    EXPECT_EQ(ev.beforeLoad, 5);
-    EXPECT_EQ(ev.loaded, 0);
+TEST_F(ParserFiles, WholeStreamAttemptHasNoLineLimitAndNamesItsOwnFailure) {
+    std::string nested, longTag = "<a";
+    for (int i = 0; i < 300; ++i) nested += "<e>";
+    for (int i = 0; i < 600; ++i) longTag += " k=\"v\"\r\n";
+    longTag += "><b/></a>";
+    const std::string x5000(5000, 'x');
+    // The reason of the first attempt, then the outcome of the whole-stream one (empty: it loads).
+    struct Case { std::string doc, first, last; } cases[] = {
+        {"\n<a>" + x5000 + "\n", SLineTooLong, ""},
+        {"<a>" + x5000 + "</a>", SLineTooLong, ""},
+        {longTag, STagTooLong, ""},
+        {"<a>x</a", SUnterminatedTag, SUnterminatedTag},
+        {"<a>" + x5000 + "<b", SLineTooLong, SUnterminatedTag},
+        {nested, "Elements nested too deeply", "Elements nested too deeply"},
+    };
+    auto reason = [](auto load) -> std::string {
+        try {
+            load();
+        } catch (const EParserError& e) {
+            return e.Reason();
+        }
+        return "";
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.doc.substr(0, 12));
+        TECXMLParser p;
+        Events ev(p);
+        EXPECT_EQ(reason([&] { p.RootItem().LoadFromString(c.doc); }), c.first);
+        TBytesViewStream s(c.doc);
+        EXPECT_EQ(reason([&] { p.LoadFromStream(s); }), c.last);
+        EXPECT_EQ(ev.beforeLoad, 3);
+        EXPECT_EQ(ev.loaded, c.last.empty() ? 1 : 0);
+        if (c.last.empty()) {
+            EXPECT_EQ(p.RootItem().Name(), "a");
+        }
+        std::ofstream(Path("doc.xml"), std::ios::binary) << c.doc;
+        EXPECT_EQ(reason([&] { p.LoadFromFile(Path("doc.xml")); }), c.last);
+        // A file that fails both attempts is read once more through the whole-stream window.
+        EXPECT_EQ(ev.beforeLoad, c.last.empty() ? 5 : 6);
+    }
 
     // Other errors are not retried.
+    TECXMLParser p;
+    Events ev(p);
     FailingStream bad;
     EXPECT_THROW(p.LoadFromStream(bad), EReadError);
-    EXPECT_EQ(ev.beforeLoad, 6);
+    EXPECT_EQ(ev.beforeLoad, 1);
 }
 
 TEST(Parser, LoadAndClearCanBeCancelled) {
