@@ -31,6 +31,8 @@ public:
 
     // Collects output until stdout holds `needle`; false when it did not within the time.
     bool WaitForOutput(std::string_view needle, int timeoutMs);
+    // -1 once the child has been waited for.
+    int Pid() const noexcept { return FPid; }
     // What the child wrote to stdout so far.
     const std::string& Output() const noexcept { return FResult.Out; }
     void Signal(int signal);

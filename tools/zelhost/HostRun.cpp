@@ -19,6 +19,7 @@
 #include "Display.h"
 #include "HostServices.h"
 #include "ModuleLibrary.h"
+#include "StoreOwner.h"
 #include "platform/TextUtils.h"
 
 namespace zelhost {
@@ -161,6 +162,8 @@ struct TInstance {
 }  // namespace
 
 int RunHost(const TRunOptions& options) {
+    // Held until the store has been written for the last time, after everything else is gone.
+    TStoreOwner owner(options.Store, TStoreOwner::TUse::Write);
     TSettingsStore store(options.Store);
     store.Load();
     TEventPrinter events(options.Json);

@@ -5,8 +5,9 @@
 
 namespace zelhost {
 
-// Returns the exit code. EStoreError / ELoadError when the host cannot start: the store is then
-// left untouched.
+// Returns the exit code. The store is the run's alone from start to end (TStoreOwner).
+// EStoreError (EStoreInUse when another process holds the store) / ELoadError when the host
+// cannot start: the store is then left untouched.
 int RunHost(const TRunOptions& options);
 
 }  // namespace zelhost

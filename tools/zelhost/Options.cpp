@@ -229,6 +229,10 @@ const char* UsageText() {
            "           with --screenshot, renders the page into a PNG file and ends; --click NAME\n"
            "           first clicks the page's button of that name (btnDeviceSetup, btnApply, ...).\n"
            "\n"
+           "A store serves one process at a time (gets may read it together): run and page hold it\n"
+           "until they end, set and get while they use it; a process that finds it held exits with 1\n"
+           "and changes nothing.\n"
+           "\n"
            "Environment: ZELHOST_SELECT=NAME answers the variable selector with NAME instead of a\n"
            "dialog; set but empty, it refuses every selection.\n";
 }

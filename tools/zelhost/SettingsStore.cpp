@@ -251,11 +251,9 @@ bool ParseInt32(std::string_view text, int32_t& value) noexcept {
     return true;
 }
 
-namespace {
-
-// The file a name finally stands for: a symbolic link is followed to its target (which need not
-// exist yet), so that writing the store changes the target and the link stays a link.
+// Writing the store changes the link's target, so the link stays a link.
 std::string FollowLinks(std::string name) {
+    const std::string given = name;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat st {};
         if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
@@ -266,10 +264,8 @@ std::string FollowLinks(std::string name) {
         size_t slash = name.rfind('/');
         name = target.starts_with('/') || slash == std::string::npos ? target : name.substr(0, slash + 1) + target;
     }
-    throw EStoreError("cannot write " + name + ": too many levels of symbolic links");
+    throw EStoreError("cannot follow " + given + ": too many levels of symbolic links");
 }
-
-}  // namespace
 
 void AtomicWriteFile(const std::string& linkName, std::string_view data) {
     const std::string fileName = FollowLinks(linkName);

@@ -43,6 +43,10 @@ constexpr size_t MaxSections = 64;
 // A whole decimal number that fits 32 bits, without blanks or other characters.
 bool ParseInt32(std::string_view text, int32_t& value) noexcept;
 
+// The file a name finally stands for: a symbolic link is followed to its target (which need not
+// exist yet); other names come back as they are. EStoreError on a loop of links.
+std::string FollowLinks(std::string name);
+
 // Writes `data` to `fileName` so that the file is either the old or the new document: a temporary
 // file in the same folder, written, flushed to disk and renamed over the target. Nothing is left
 // behind on failure (EStoreError).

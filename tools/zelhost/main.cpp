@@ -7,12 +7,14 @@
 #include "HostRun.h"
 #include "Options.h"
 #include "SettingsStore.h"
+#include "StoreOwner.h"
 
 namespace {
 
 using namespace zelhost;
 
 int RunSet(const TSetOptions& options) {
+    TStoreOwner owner(options.Store, TStoreOwner::TUse::Write);
     TSettingsStore store(options.Store);
     store.Load();
     for (const TAssignment& a : options.Values) {
@@ -27,7 +29,11 @@ int RunSet(const TSetOptions& options) {
 // Values byte for byte, as stored (Windows-1252): a value with line breaks spans lines.
 int RunGet(const TGetOptions& options) {
     TSettingsStore store(options.Store);
-    store.Load();
+    {
+        // Only while reading: a slow reader of our output must not keep others off the store.
+        TStoreOwner owner(options.Store, TStoreOwner::TUse::Read);
+        store.Load();
+    }
     for (const TSettingsStore::TValue& v : store.Values(options.Instance)) {
         std::fwrite(v.Key.data(), 1, v.Key.size(), stdout);
         std::fputc('=', stdout);

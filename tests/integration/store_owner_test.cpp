@@ -1,0 +1,107 @@
+// One store, one owner: a running host keeps every other zelhost off its store, under any of the
+// store's names, and gives the store back when it ends, however it ends.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Process.h"
+
+using namespace zeltest;
+
+namespace {
+
+const std::string Zelhost = ZELHOST_BIN;
+const std::string Module = ZELHOST_MODULE;
+
+TProcessResult Zel(std::vector<std::string> args) {
+    args.insert(args.begin(), Zelhost);
+    return RunProcess(args);
+}
+
+// Every command that uses the store, on the store named `store`. Kernel state 0 keeps any
+// instance off the network, should one be created after all.
+std::vector<std::vector<std::string>> CommandsOn(const std::string& store, const std::string& png) {
+    return {
+        {"set", "--store", store, "--instance", "3", "Settings/IPAddress=127.0.0.1"},
+        {"get", "--store", store, "--instance", "2"},
+        {"run", "--module", Module, "--store", store, "--instance", "3", "--seconds", "0", "--kernel-state", "0"},
+        {"page", "--module", Module, "--store", store, "--instance", "3", "--kernel-state", "0", "--screenshot", png},
+    };
+}
+
+}  // namespace
+
+TEST(ZelhostStoreOwner, ARunKeepsOthersOffItsStoreUntilItEndsHoweverItEnds) {
+    for (int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(strsignal(sig));
+        TTempDir dir;
+        const std::string store = dir.File("store.xml");
+        const std::string link = dir.File("link.xml");
+        ASSERT_EQ(::symlink("store.xml", link.c_str()), 0);
+        ASSERT_EQ(Zel({"set", "--store", store, "--instance", "2", "Settings/IPAddress=127.0.0.1"}).ExitCode, 0);
+        const std::string before = ReadFile(store);
+        // Settings refused, so the host itself never writes the store while others try.
+        TChildProcess host({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1", "--jsonl",
+                            "--kernel-state", "0", "--refuse", "settings"});
+        // The host takes the store before it prints anything.
+        ASSERT_TRUE(host.WaitForOutput("\n", 20000));
+        for (const std::string& name : {store, link}) {
+            const std::string inUse = "zelhost: " + name + " is in use by zelhost, pid " + std::to_string(host.Pid()) + "\n";
+            for (const auto& args : CommandsOn(name, dir.File("page.png"))) {
+                auto r = Zel(args);
+                EXPECT_EQ(r.ExitCode, 1) << args[0] << " " << name;
+                EXPECT_EQ(r.Err, inUse) << args[0];
+                EXPECT_EQ(r.Out, "") << args[0];
+            }
+        }
+        EXPECT_EQ(ReadFile(store), before);
+
+        host.Signal(sig);
+        auto ended = host.Wait(20000);
+        ASSERT_FALSE(ended.TimedOut);
+        EXPECT_EQ(ended.Signal, sig == SIGKILL ? SIGKILL : 0) << ended.Err;
+        // A killed host leaves its lock file behind; the lock itself went with the process.
+        std::vector<std::string> left = {"link.xml", "store.xml"};
+        if (sig == SIGKILL) left.push_back("store.xml.lock");
+        EXPECT_EQ(dir.Entries(), left);
+        for (const char* value : {"Settings/A=1", "Settings/B=2"}) {
+            auto set = Zel({"set", "--store", link, "--instance", "3", value});
+            EXPECT_EQ(set.ExitCode, 0) << set.Err;
+        }
+        EXPECT_EQ(Zel({"get", "--store", store, "--instance", "3"}).Out, "Settings/A=1\nSettings/B=2\n");
+        EXPECT_EQ(Zel({"get", "--store", store, "--instance", "2"}).Out, "Settings/IPAddress=127.0.0.1\n");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"link.xml", "store.xml"}));
+    }
+}
+
+TEST(ZelhostStoreOwner, AFolderNobodyMayWriteToStillServesGet) {
+    // Root may write anywhere, so root runs the commands as nobody.
+    std::vector<std::string> prefix = {Zelhost};
+    if (::geteuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
+        prefix.insert(prefix.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    auto zel = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), prefix.begin(), prefix.end());
+        return RunProcess(args);
+    };
+    TTempDir dir;
+    const std::string store = dir.File("store.xml");
+    ASSERT_EQ(Zel({"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.1"}).ExitCode, 0);
+    const std::string before = ReadFile(store);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+
+    auto get = zel({"get", "--store", store, "--instance", "1"});
+    EXPECT_EQ(get.ExitCode, 0) << get.Err;
+    EXPECT_EQ(get.Out, "Settings/IPAddress=127.0.0.1\n");
+    auto set = zel({"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.2"});
+    EXPECT_EQ(set.ExitCode, 1);
+    EXPECT_EQ(set.Err, "zelhost: cannot lock " + store + ": cannot create " + store + ".lock: Permission denied\n");
+
+    ::chmod(dir.Path().c_str(), 0700);
+    EXPECT_EQ(ReadFile(store), before);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
+}
