@@ -119,6 +119,7 @@ void LoadOurs(benchmark::State& state) {
         benchmark::DoNotOptimize(parser.RootItem().SubItemCount());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+    state.counters["doc_bytes"] = static_cast<double>(doc.size());
 }
 
 void LoadPugixml(benchmark::State& state) {
@@ -129,6 +130,7 @@ void LoadPugixml(benchmark::State& state) {
         benchmark::DoNotOptimize(ok.status);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+    state.counters["doc_bytes"] = static_cast<double>(doc.size());
 }
 
 void WriteOurs(benchmark::State& state) {
@@ -142,6 +144,7 @@ void WriteOurs(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(written));
+    state.counters["doc_bytes"] = static_cast<double>(written);
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -161,6 +164,57 @@ void WritePugixml(benchmark::State& state) {
         benchmark::DoNotOptimize(w.out.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(written));
+    state.counters["doc_bytes"] = static_cast<double>(written);
+}
+
+// Shapes of input that once cost quadratic time, each at a size argument `n` (the count of its
+// repeated part). Loaded through the parser's stream load, whose whole-stream window they need.
+std::string RepeatedAttributeName(int64_t n) {
+    // Many attributes, one name twice: the general attribute algorithm.
+    std::string r = "<a";
+    for (int64_t i = 0; i < n; ++i) r += " k" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    return r + " k0=\"x\"/>\n<b/>\n";
+}
+
+std::string BlankEntitiesThenTextRuns(int64_t n) {
+    // A text that decodes to line breaks only, then many runs that are appended to it.
+    std::string r = "<a>";
+    for (int64_t i = 0; i < n; ++i) r += "&lf&";
+    r += "x";
+    for (int64_t i = 0; i < n; ++i) r += "<b/>y";
+    return r + "</a>\n";
+}
+
+std::string ManyTextRuns(int64_t n) {
+    std::string r = "<a>";
+    for (int64_t i = 0; i < n; ++i) r += "t<b/>";
+    return r + "</a>\n";
+}
+
+std::string ManyDistinctAttributes(int64_t n) {
+    std::string r = "<a";
+    for (int64_t i = 0; i < n; ++i) r += " k" + std::to_string(i) + "=\"&amp;" + std::to_string(i) + "\"";
+    return r + "/>\n";
+}
+
+std::string LongLineBreaksInTags(int64_t n) {
+    // Tags broken over lines: every window is cut inside a tag and the cut is lifted.
+    std::string r = "<a>\n";
+    for (int64_t i = 0; i < n; ++i) r += "<b\r\n k=\"" + std::to_string(i) + "\"\r\n/>";
+    return r + "</a>\n";
+}
+
+template <std::string (*Shape)(int64_t)>
+void Hostile(benchmark::State& state) {
+    const std::string doc = Shape(state.range(0));
+    for (auto _ : state) {
+        zel::TECXMLParser parser;
+        zel::TBytesViewStream stream(doc);
+        parser.LoadFromStream(stream);
+        benchmark::DoNotOptimize(parser.RootItem().SubItemCount());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+    state.counters["doc_bytes"] = static_cast<double>(doc.size());
 }
 
 constexpr int64_t kMB = 1 << 20;
@@ -174,5 +228,12 @@ BENCHMARK(LoadOurs)->Name("load/ours")->Arg(kMB / 4)->Arg(kMB)->Arg(4 * kMB)->Un
 BENCHMARK(LoadPugixml)->Name("load/pugixml")->Arg(kMB / 4)->Arg(kMB)->Arg(4 * kMB)->Unit(benchmark::kMillisecond);
 BENCHMARK(WriteOurs)->Name("write/ours")->Arg(kMB)->Unit(benchmark::kMillisecond);
 BENCHMARK(WritePugixml)->Name("write/pugixml")->Arg(kMB)->Unit(benchmark::kMillisecond);
+
+// Ours only, each at two sizes a factor 4 apart: compare.py prints how the time per byte grows.
+BENCHMARK(Hostile<RepeatedAttributeName>)->Name("hostile/repeated attribute name")->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Hostile<BlankEntitiesThenTextRuns>)->Name("hostile/blank entities, then text runs")->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Hostile<ManyTextRuns>)->Name("hostile/text runs")->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Hostile<ManyDistinctAttributes>)->Name("hostile/distinct attributes")->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Hostile<LongLineBreaksInTags>)->Name("hostile/line breaks in tags")->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -19,6 +19,7 @@ public:
     void Insert(int index, std::string line);  // index may equal Count
     void Delete(int index);
     void Clear() noexcept { FLines.clear(); }
+    void Reserve(int count) { FLines.reserve(static_cast<size_t>(count)); }
     void Assign(const TStringList& other) { FLines = other.FLines; }
     const std::vector<std::string>& Lines() const noexcept { return FLines; }
 

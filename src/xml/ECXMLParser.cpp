@@ -8,6 +8,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/TextUtils.h"
+#include "xml/ScanBytes.h"
 
 namespace zel {
 
@@ -23,15 +24,15 @@ bool HasNonBlank(std::string_view s) noexcept {
     return false;
 }
 
-// Most texts, names, tags and values are short; a plain loop beats a library call on them.
-size_t FindByte(std::string_view s, char c) noexcept {
-    if (s.size() >= 64) return s.find(c);
-    for (size_t i = 0; i < s.size(); ++i)
-        if (s[i] == c) return i;
-    return std::string_view::npos;
+template <char C>
+size_t FindByte(std::string_view s) noexcept {
+    return xml::FindFirstOf<C>(s);
 }
 
-bool HasByte(std::string_view s, char c) noexcept { return FindByte(s, c) != std::string_view::npos; }
+template <char C>
+bool HasByte(std::string_view s) noexcept {
+    return FindByte<C>(s) != std::string_view::npos;
+}
 
 void Pad(std::string& out, int n) {
     if (n > 0) out.append(static_cast<size_t>(n), ' ');
@@ -73,7 +74,7 @@ std::string UnescapeText(std::string_view s) {
         {"&lf&", "\n"}, {"&cr&", "\r"}, {"&br&", "\r\n"}, {"&lt;", "<"},
         {"&gt;", ">"},  {"&quot;", "\""}, {"&amp;", "&"},
     };
-    size_t amp = FindByte(s, '&');
+    size_t amp = FindByte<'&'>(s);
     if (amp == std::string_view::npos) return std::string(s);
     // Entities ending in ';' cannot overlap one another, and no replacement can complete a later
     // one, so without the line-break entities a single left-to-right pass gives the same text.
@@ -83,7 +84,7 @@ std::string UnescapeText(std::string_view s) {
     for (size_t i = amp; i < s.size();) {
         std::string_view rest = s.substr(i);
         if (rest.front() != '&') {
-            size_t next = FindByte(rest, '&');
+            size_t next = FindByte<'&'>(rest);
             size_t n = next == std::string_view::npos ? rest.size() : next;
             r.append(rest.substr(0, n));
             i += n;
@@ -115,8 +116,8 @@ std::string UnescapeText(std::string_view s) {
 std::string ExtractTagName(std::string_view tagString) {
     if (tagString.empty()) return {};
     std::string_view rest = tagString.substr(1);
-    size_t end = FindByte(rest, ' ');
-    if (end == std::string_view::npos) end = FindByte(rest, '/');
+    size_t end = FindByte<' '>(rest);
+    if (end == std::string_view::npos) end = FindByte<'/'>(rest);
     if (end == std::string_view::npos) end = rest.empty() ? 0 : rest.size() - 1;
     return std::string(rest.substr(0, end));
 }
@@ -130,7 +131,7 @@ namespace {
 bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& params) {
     constexpr size_t npos = std::string_view::npos;
     // A '>' before the first space leaves nothing between them.
-    if (FindByte(tag.substr(0, space), '>') != npos) return true;
+    if (FindByte<'>'>(tag.substr(0, space)) != npos) return true;
     constexpr size_t InlinePieces = 16;
     // Offsets into `tag`; a piece without '=' has an empty name and an empty value. Most tags fit
     // the inline array, longer ones spill into a vector.
@@ -147,33 +148,41 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
         Piece piece = eq == npos ? Piece{start, start, end, end} : Piece{start, eq, eq + 1, end};
         if (count < InlinePieces) {
             inlinePieces[count++] = piece;
-            return true;
+            return;
         }
         if (morePieces.empty()) morePieces.assign(inlinePieces, inlinePieces + InlinePieces);
         morePieces.push_back(piece);
         pieces = morePieces.data();
         ++count;
-        return true;
     };
     bool quoted = false;
     size_t q = start;
-    for (; q < tag.size(); ++q) {
+    const size_t n = tag.size();
+    for (;; ++q) {
+        // Inside a quoted value whose piece already has its '=', only a quote, the tag's end or a
+        // line break matters; that is where long values are, so they are skipped fastest.
+        q += quoted && eq != npos ? xml::FindFirstOf<'"', '>', '\r', '\n'>(tag.data() + q, n - q)
+                                  : xml::FindFirstOf<' ', '"', '=', '>', '\r', '\n'>(tag.data() + q, n - q);
+        if (q == n) break;
         char c = tag[q];
         if (c == '>') break;
         if (c == '\r' || c == '\n') return false;
         if (c == '"') {
             quoted = !quoted;
-        } else if (c == ' ' && !quoted) {
-            if (!add(q)) return false;
+        } else if (c == ' ') {
+            if (quoted) continue;
+            add(q);
             start = q + 1;
             eq = npos;
-        } else if (c == '=' && eq == npos) {
+        } else if (eq == npos) {
             eq = q;
         }
     }
+    // Without a '>' nothing lies between the first space and the end of the tag: no attributes.
+    if (q == tag.size()) return true;
     // The '/' of an empty tag is no part of the last value; a final separator adds no empty line.
     if (tag[q - 1] == '/') --q;
-    if (start < q && !add(q)) return false;
+    if (start < q) add(q);
     if (count <= InlinePieces) {
         for (size_t i = 0; i < count; ++i) {
             size_t len = pieces[i].nameEnd - pieces[i].begin;
@@ -190,6 +199,7 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
             if (!seen.insert(UpperCase(tag.substr(pieces[i].begin, pieces[i].nameEnd - pieces[i].begin))).second)
                 return false;
     }
+    params.Reserve(static_cast<int>(count));
     for (size_t i = 0; i < count; ++i) {
         const Piece& p = pieces[i];
         std::string_view name = tag.substr(p.begin, p.nameEnd - p.begin);
@@ -199,7 +209,7 @@ bool ExtractDistinctParams(std::string_view tag, size_t space, TStringList& para
             if (v.back() == '"') v.remove_suffix(1);
         }
         std::string line;
-        if (HasByte(v, '&')) {
+        if (HasByte<'&'>(v)) {
             std::string u = UnescapeText(v);
             if (u.empty()) continue;  // an empty value removes its line
             line.reserve(name.size() + 1 + u.size());
@@ -240,7 +250,7 @@ void UnquoteValues(TStringList& params) {
     groupByName.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         std::string_view line = lines[i];
-        size_t eq = FindByte(line, '=');
+        size_t eq = FindByte<'='>(line);
         Line& l = state[i];
         l.originalName = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
         if (eq != std::string_view::npos) l.value = line.substr(eq + 1);
@@ -295,12 +305,11 @@ void UnquoteValues(TStringList& params) {
 
 void ExtractParams(std::string_view tagString, TStringList& params) {
     params.Clear();
-    size_t space = FindByte(tagString, ' ');
+    size_t space = FindByte<' '>(tagString);
     if (space == std::string_view::npos) return;
-    // Without a '>' nothing lies between the first space and the end of the tag: no attributes.
-    size_t q = FindByte(tagString, '>');
-    if (q == std::string_view::npos) return;
     if (ExtractDistinctParams(tagString, space, params)) return;
+    size_t q = FindByte<'>'>(tagString);
+    if (q == std::string_view::npos) return;
     if (q >= 1 && tagString[q - 1] == '/') --q;
     std::string_view inner;
     if (q > space + 1) inner = tagString.substr(space + 1, q - space - 1);
@@ -418,6 +427,8 @@ TXMLItem* TXMLItem::New() {
     std::unique_ptr<TXMLItem> item(new TXMLItem);  // default-initialised: no zero fill before the members construct
     item->FParent = this;
     item->FParser = FParser;
+    // Most parents get a few children; starting at four skips the first reallocations.
+    if (FSubItems.capacity() == 0) FSubItems.reserve(4);
     FSubItems.push_back(item.get());
     TXMLItem* result = item.release();
     Changed();
@@ -513,7 +524,7 @@ TXMLItem* TXMLItem::ItemByName(std::string_view name) {
     }
 }
 
-void TXMLItem::ApplyTag(const std::string& tag) {
+void TXMLItem::ApplyTag(std::string_view tag) {
     SetName(ExtractTagName(tag));
     ExtractParams(tag, FParams);
 }
@@ -525,11 +536,12 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
     int depth = 1;
     // Whether the text of the item at each open level holds a non-blank byte, kept as texts change
     // so that an element with many text runs is not rescanned for every run.
-    std::vector<bool> textIsSet{false};
-    std::string token;
+    bool textIsSet[MaxXMLNesting] = {};
+    std::string scratch;
+    std::string_view token;
     while (tokenizer.Token() != toEOF) {
         // End tags and comments are acted on by their kind alone.
-        if (tokenizer.Token() != toEndTag && tokenizer.Token() != toComment) tokenizer.AssignTokenString(token);
+        if (tokenizer.Token() != toEndTag && tokenizer.Token() != toComment) token = tokenizer.TokenText(scratch);
         switch (tokenizer.Token()) {
             case toXMLInstruction:
                 if (FParser && UpperCase(token).find("XML-STYLESHEET") != std::string::npos) {
@@ -538,16 +550,16 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                         size_t start = href + 6;
                         size_t end = token.find('"', start);
                         // An address without its closing quote is not taken.
-                        if (end != std::string::npos) FParser->StyleSheet = token.substr(start, end - start);
+                        if (end != std::string::npos) FParser->StyleSheet = std::string(token.substr(start, end - start));
                     }
                 }
                 break;
             case toText:
                 // Content after the top-level element has no item to go to and is ignored.
                 if (!current) break;
-                if (!textIsSet.back()) {
+                if (!textIsSet[depth - 1]) {
                     current->SetText(UnescapeText(token));
-                    textIsSet.back() = HasNonBlank(current->FText);
+                    textIsSet[depth - 1] = HasNonBlank(current->FText);
                 } else {
                     // Appended in place: an element with many runs must not cost quadratic time.
                     current->FText.append("\r\n").append(UnescapeText(token));
@@ -561,8 +573,7 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                 } else {
                     if (depth >= MaxXMLNesting) tokenizer.Error("Elements nested too deeply");
                     current = current->New();
-                    ++depth;
-                    textIsSet.push_back(false);
+                    textIsSet[depth++] = false;
                     current->ApplyTag(token);
                 }
                 break;
@@ -574,7 +585,6 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                 } else {
                     current = current->FParent;
                     --depth;
-                    textIsSet.pop_back();
                 }
                 break;
             case toEmptyTag:

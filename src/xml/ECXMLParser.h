@@ -71,7 +71,7 @@ public:
 private:
     template <class Tokenizer>
     void LoadWith(TStream& stream);
-    void ApplyTag(const std::string& tag);
+    void ApplyTag(std::string_view tag);
     void AppendAsString(std::string& out, int indent);
     void DestroySubItems() noexcept;
 

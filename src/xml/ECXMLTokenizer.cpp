@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/TextUtils.h"
+#include "xml/ScanBytes.h"
 
 namespace zel {
 
@@ -15,7 +17,8 @@ EParserError::EParserError(const std::string& reason, int line)
     : Exception(reason + " on line " + std::to_string(line)), FReason(reason), FLine(line) {}
 
 TXMLTokenizer::TXMLTokenizer(TStream& stream, size_t windowSize, bool wholeStream)
-    : FStream(stream), FBuffer(windowSize + 1, '\0'), FBufEnd(windowSize), FWholeStream(wholeStream) {
+    : FStream(stream), FBuffer(std::make_unique_for_overwrite<char[]>(windowSize + 1)), FBufEnd(windowSize), FWholeStream(wholeStream) {
+    FBuffer[0] = '\0';  // the end-of-fill signal that makes the first scan fill the window
     try {
         NextToken();
     } catch (...) {
@@ -43,7 +46,7 @@ void TXMLTokenizer::SetSentinel() {
 }
 
 void TXMLTokenizer::ReadBuffer() {
-    char* buf = FBuffer.data();
+    char* buf = FBuffer.get();
     buf[FSourceEnd] = FSaveChar;
     size_t count = FBufPtr - FSourcePtr;
     if (count > 0 && FSourcePtr > 0) std::memmove(buf, buf + FSourcePtr, count);
@@ -72,12 +75,12 @@ void TXMLTokenizer::ReadBuffer() {
 }
 
 void TXMLTokenizer::SkipBlanks() {
-    const char* buf = FBuffer.data();
+    const char* buf = FBuffer.get();
     for (;;) {
         char c = buf[FSourcePtr];
         if (c == '\0') {
             ReadBuffer();
-            buf = FBuffer.data();
+            buf = FBuffer.get();
             if (buf[FSourcePtr] == '\0') return;
         } else if (c == '\n') {
             ++FSourceLine;
@@ -94,12 +97,17 @@ void TXMLTokenizer::ScanTag() {
     size_t p = FSourcePtr + 1;
     bool lifted = false;
     for (;;) {
-        char* buf = FBuffer.data();
+        char* buf = FBuffer.get();
         if (p < FSourceEnd) {
-            // One scan for '>' or a zero byte; the zero at SourceEnd bounds it. Tags are short, so
-            // a plain loop beats a library call.
+            // One scan for '>' or a zero byte; the zero at SourceEnd bounds it. A CR on the way is
+            // noted, so that the token's text needs no second scan for line breaks.
             size_t stop = p;
-            while (buf[stop] != '>' && buf[stop] != '\0') ++stop;
+            for (;;) {
+                stop += xml::FindFirstOf<'>', '\0', '\r'>(buf + stop, FSourceEnd + 1 - stop);
+                if (buf[stop] != '\r') break;
+                FTokenHasCr = true;
+                ++stop;
+            }
             if (buf[stop] == '>') {
                 FSourcePtr = stop + 1;
                 if (lifted) CutAfterTag();
@@ -133,7 +141,7 @@ void TXMLTokenizer::CutAfterTag() {
     // tag (or right behind the tag when there is none), so the text after it still ends only at a
     // line boundary and an over-long line still raises the line-too-long error at the next refill.
     if (FBufPtr != FBufEnd) return;
-    char* buf = FBuffer.data();
+    char* buf = FBuffer.get();
     buf[FSourceEnd] = FSaveChar;
     FSourceEnd = FSourcePtr;
     for (size_t i = FBufEnd >= 2 ? FBufEnd - 2 : 0; i >= FSourcePtr && i >= 1; --i) {
@@ -146,11 +154,16 @@ void TXMLTokenizer::CutAfterTag() {
 }
 
 void TXMLTokenizer::ScanText() {
-    const char* buf = FBuffer.data();
+    const char* buf = FBuffer.get();
     size_t start = FSourcePtr;
     // The run ends at '<' or at a zero byte (the one at SourceEnd or one in the data).
     size_t stop = start;
-    while (buf[stop] != '<' && buf[stop] != '\0') ++stop;
+    for (;;) {
+        stop += xml::FindFirstOf<'<', '\0', '\r'>(buf + stop, FSourceEnd + 1 - stop);
+        if (buf[stop] != '\r') break;
+        FTokenHasCr = true;
+        ++stop;
+    }
     while (stop > start && IsBlank(buf[stop - 1])) --stop;
     FSourcePtr = stop;
 }
@@ -170,10 +183,11 @@ inline bool StartsNoCase(std::string_view upperPrefix, std::string_view s) noexc
 uint8_t TXMLTokenizer::NextToken() {
     SkipBlanks();
     FTokenPtr = FSourcePtr;
+    FTokenHasCr = false;
     char c = FBuffer[FSourcePtr];
     if (c == '<') {
         ScanTag();
-        const char* t = FBuffer.data() + FTokenPtr;
+        const char* t = FBuffer.get() + FTokenPtr;
         std::string_view tag(t, FSourcePtr - FTokenPtr);
         if (StartsNoCase("<?XML", tag))
             FToken = toXMLInstruction;
@@ -195,28 +209,15 @@ uint8_t TXMLTokenizer::NextToken() {
 }
 
 std::string TXMLTokenizer::TokenString() const {
-    std::string r;
-    AssignTokenString(r);
-    return r;
+    std::string scratch;
+    return std::string(TokenText(scratch));
 }
 
-void TXMLTokenizer::AssignTokenString(std::string& out) const {
-    std::string_view raw(FBuffer.data() + FTokenPtr, FSourcePtr - FTokenPtr);
-    // Most tokens are short and hold no CR; a plain loop beats a library call on them.
-    bool hasCr = false;
-    if (raw.size() < 64) {
-        for (char c : raw)
-            if (c == '\r') {
-                hasCr = true;
-                break;
-            }
-    } else {
-        hasCr = raw.find('\r') != std::string_view::npos;
-    }
-    if (!hasCr)
-        out.assign(raw);
-    else
-        out = ReplaceAll(ReplaceAll(raw, "\r\n", ""), "\n\r", "");
+std::string_view TXMLTokenizer::TokenText(std::string& scratch) const {
+    std::string_view raw(FBuffer.get() + FTokenPtr, FSourcePtr - FTokenPtr);
+    if (!FTokenHasCr) return raw;
+    scratch = ReplaceAll(ReplaceAll(raw, "\r\n", ""), "\n\r", "");
+    return scratch;
 }
 
 TXMLLargeTokenizer::TXMLLargeTokenizer(TStream& stream)

@@ -4,8 +4,9 @@
 // names, attributes and entities.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"
@@ -51,8 +52,9 @@ public:
     uint8_t NextToken();
     uint8_t Token() const noexcept { return FToken; }
     std::string TokenString() const;
-    // The same text into a buffer the caller keeps, which saves an allocation per token.
-    void AssignTokenString(std::string& out) const;
+    // The same text without a copy: a view into the window, valid until the next token, or, when
+    // line breaks had to be removed, a view of `scratch`, which then holds the text.
+    std::string_view TokenText(std::string& scratch) const;
     int SourceLine() const noexcept { return FSourceLine; }
     [[noreturn]] void Error(const std::string& message) const;
 
@@ -73,7 +75,7 @@ private:
 
     TStream& FStream;
     // One byte more than the window, so the end-of-fill zero always has a place.
-    std::vector<char> FBuffer;
+    std::unique_ptr<char[]> FBuffer;
     size_t FBufPtr = 0;
     size_t FBufEnd = 0;
     size_t FSourcePtr = 0;
@@ -82,6 +84,7 @@ private:
     int FSourceLine = 1;
     char FSaveChar = 0;
     uint8_t FToken = toEOF;
+    bool FTokenHasCr = false;  // the current token holds a CR, so its text may hold a line break
     bool FWholeStream;
 };
 

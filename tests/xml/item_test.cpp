@@ -57,6 +57,9 @@ TEST(Item, LoadBuildsTree) {
         {"<a>x<b>&lf&</b>y<c>&lf&<d/>w</c></a>", "a{x\r\ny}(b{\n} c{w}(d))"},
         {"<a>\xA0x\xFC</a>", "a{\xA0x\xFC}"},
         {"<a/>", "(a)"},
+        {"<d><t0 unit=\"C\"/><!-- <br/> --><?xml-x/></d>", "d{-->}(t0[unit=C])"},
+        // A lone LF splits attributes (they become lines of the list); a tab does not.
+        {"<a x=\"1\"\ny=\"2\" z=\"3\"\tw=\"4\">", "a[x=1;y=2;z=3\"\tw=\"4]"},
         {"pre<a/>", "{pre}(a)"},
         {"<?xml version=\"1.0\"?><!-- c --><d><!-- e --><e/></d>", "d(e)"},
         {"<!DOCTYPE d><d><e/></d>", "!DOCTYPE(d(e))"},
@@ -91,6 +94,12 @@ TEST(Item, LoadErrorKeepsItemIfFirstFillFailed) {
 TEST(Item, NestingIsLimitedTo256Levels) {
     struct Case { int startTags; bool emptyInnermost; bool ok; } cases[] = {
         {256, false, true}, {255, true, true}, {257, false, false}, {256, true, false}};
+    // Depth is the nesting, not the count: closed elements give their level back.
+    std::string siblings = "<r>";
+    for (int i = 0; i < 300; ++i) siblings += "<e><f></f></e>\n";
+    TXMLItem wide;
+    wide.LoadFromString(siblings + "</r>");
+    EXPECT_EQ(wide.Count(), 300);
     for (const auto& c : cases) {
         TXMLItem it;
         if (!c.ok) {
@@ -180,6 +189,11 @@ TEST(Item, EscapeTable) {
         EXPECT_EQ(UnescapeText(c.escaped), c.plain);
     }
     EXPECT_EQ(UnescapeText("&#65;&apos;"), "&#65;&apos;");
+    // Each step works on the result of the one before, in the table's order.
+    struct Ambiguous { std::string escaped, plain; } ambiguous[] = {
+        {"&cr&lf&", "&cr\n"}, {"&br&cr&", "&br\r"}, {"&lf&br&", "\nbr&"}, {"&amp;lt;", "&lt;"}, {"&lt&lf&;", "&lt\n;"},
+    };
+    for (const auto& c : ambiguous) EXPECT_EQ(UnescapeText(c.escaped), c.plain) << c.escaped;
 }
 
 TEST(Item, TagPartsAreClampedToTheTag) {
@@ -244,7 +258,11 @@ TEST(Item, ManyAttributesKeepTheirRules) {
 
 TEST(Item, BadPositionsChangeNothing) {
     TXMLItem a, other;
-    a.LoadFromString("<a><b/><c/></a>");
+    a.LoadFromString("<a><b/><c/><B/></a>");
+    EXPECT_EQ(a.IndexOfName("b", 0), 0);
+    EXPECT_EQ(a.IndexOfName("b", 1), 2);
+    EXPECT_EQ(a.IndexOfName("b", 3), -1);
+    a.Delete(2);
     TXMLItem* stranger = other.New();
     EXPECT_THROW(a.Delete(2), EListError);
     EXPECT_THROW(a.Delete(-1), EListError);

@@ -112,6 +112,14 @@ TEST_F(ParserFiles, SaveEventsAndCancelling) {
     EXPECT_EQ(ev.beforeSave, 4);
     EXPECT_EQ(ev.saved, 3);
     EXPECT_EQ(ev.beforeLoad, 0);
+
+    // A save that fails half way leaves a direct stream save still reporting itself.
+    p.BeforeSave = [](TECXMLParser&, bool&) { throw EWriteError("disk full"); };
+    EXPECT_THROW(p.SaveToFile(Path("a.xml")), EWriteError);
+    p.BeforeSave = nullptr;
+    TMemoryStream after;
+    p.SaveToStream(after, false);
+    EXPECT_EQ(ev.saved, 4);
 }
 
 TEST_F(ParserFiles, SavedDocumentLoadsBack) {
@@ -153,11 +161,15 @@ TEST_F(ParserFiles, WholeStreamAttemptHasNoLineLimitAndNamesItsOwnFailure) {
     for (int i = 0; i < 600; ++i) longTag += " k=\"v\"\r\n";
     longTag += "><b/></a>";
     const std::string x5000(5000, 'x');
+    std::string lines = "<a>\n";
+    for (int i = 0; i < 1000; ++i) lines += "<b/>\n";
     // The reason of the first attempt, then the outcome of the whole-stream one (empty: it loads).
     struct Case { std::string doc, first, last; } cases[] = {
         {"\n<a>" + x5000 + "\n", SLineTooLong, ""},
         {"<a>" + x5000 + "</a>", SLineTooLong, ""},
         {longTag, STagTooLong, ""},
+        // The first attempt fails far into the stream; the second starts where the first did.
+        {lines + x5000 + "<c/></a>", SLineTooLong, ""},
         {"<a>x</a", SUnterminatedTag, SUnterminatedTag},
         {"<a>" + x5000 + "<b", SLineTooLong, SUnterminatedTag},
         {nested, "Elements nested too deeply", "Elements nested too deeply"},
@@ -181,6 +193,7 @@ TEST_F(ParserFiles, WholeStreamAttemptHasNoLineLimitAndNamesItsOwnFailure) {
         EXPECT_EQ(ev.loaded, c.last.empty() ? 1 : 0);
         if (c.last.empty()) {
             EXPECT_EQ(p.RootItem().Name(), "a");
+            EXPECT_EQ(p.RootItem().IndexOfName("c"), c.doc.starts_with(lines) ? 1000 : -1);
         }
         std::ofstream(Path("doc.xml"), std::ios::binary) << c.doc;
         EXPECT_EQ(reason([&] { p.LoadFromFile(Path("doc.xml")); }), c.last);
@@ -196,10 +209,27 @@ TEST_F(ParserFiles, WholeStreamAttemptHasNoLineLimitAndNamesItsOwnFailure) {
     EXPECT_EQ(ev.beforeLoad, 1);
 }
 
+TEST(Parser, StyleSheetInstructionSetsStyleSheet) {
+    struct Case { std::string doc, styleSheet; } cases[] = {
+        {"<?xml-stylesheet type=\"text/xsl\" href=\"v.xsl\"?><d/>", "v.xsl"},
+        {"<?XML-STYLESHEET HREF=\"V w.xsl\" ?><d/>", "V w.xsl"},
+        {"<?xml-stylesheet href=v.xsl?><d/>", "old"},
+        {"<?xml-stylesheet href=\"v.xsl?><d/>", "old"},
+        {"<?xml version=\"1.0\" href=\"v.xsl\"?><d/>", "old"},
+        {"<d/>", "old"},
+    };
+    for (const auto& c : cases) {
+        TECXMLParser p;
+        p.StyleSheet = "old";
+        p.RootItem().LoadFromString(c.doc);
+        EXPECT_EQ(p.StyleSheet, c.styleSheet) << c.doc;
+    }
+}
+
 TEST(Parser, LoadAndClearCanBeCancelled) {
     TECXMLParser p;
     Events ev(p);
-    p.RootItem().LoadFromString("<doc><a/></doc>");
+    p.RootItem().LoadFromString("<doc k=\"1\">t<a/></doc>");
     p.BeforeLoad = [](TECXMLParser&, bool& allow) { allow = false; };
     p.RootItem().LoadFromString("<other/>");
     EXPECT_EQ(p.RootItem().Name(), "doc");
@@ -210,8 +240,7 @@ TEST(Parser, LoadAndClearCanBeCancelled) {
     EXPECT_EQ(ev.cleared, 0);
     ev.allowClear = true;
     p.Clear();
-    EXPECT_EQ(p.RootItem().Name(), "");
-    EXPECT_EQ(p.RootItem().Count(), 0);
+    EXPECT_EQ(p.RootItem().AsString(0), "</>\r\n");
     EXPECT_EQ(ev.cleared, 1);
 }
 
@@ -235,6 +264,7 @@ TEST(Parser, ItemChangesAreReportedOutsideLoadsOnly) {
     r.Delete(2);
     r.Move(r.SubItems(1), 0);
     r.SubItems(0)->Clear();
+    r.ItemByName("b")->ItemByName("c");
     p.Clear();
-    EXPECT_EQ(changed, (std::vector<std::string>{"a2", "a2", "a2", "doc", "doc"}));
+    EXPECT_EQ(changed, (std::vector<std::string>{"a2", "a2", "a2", "doc", "doc", "doc", "b", "b", "c"}));
 }

@@ -58,6 +58,10 @@ TEST(Tokenizer, TokenKindsAndText) {
         {std::string("<a>x\0<b>", 8), {{toStartTag, "<a>"}, {toText, "x"}}},
         // CR LF and LF CR pairs vanish without a trace; a lone CR or LF stays.
         {"<a\r\nb=\"1\">t\r\nu\n\rv\rw\nx</a>", {{toStartTag, "<ab=\"1\">"}, {toText, "tuv\rw\nx"}, {toEndTag, "</a>"}}},
+        {"<a k=\"" + std::string(70, 'v') + "\r\n\" j=\"\n\r\">" + std::string(70, 't') + "\r\nu</a>",
+         {{toStartTag, "<a k=\"" + std::string(70, 'v') + "\" j=\"\">"}, {toText, std::string(70, 't') + "u"}, {toEndTag, "</a>"}}},
+        // A comment or an instruction is told by its start, whatever its end.
+        {"<!-- <br/> --><?xml-x/>", {{toComment, "<!-- <br/>"}, {toText, "-->"}, {toXMLInstruction, "<?xml-x/>"}}},
         // Bytes above 127 are never blanks.
         {"\t\r\n \xA0x\xFC\n <b>", {{toText, "\xA0x\xFC"}, {toStartTag, "<b>"}}},
     };

@@ -44,7 +44,7 @@ std::string HexEncode(std::string_view s) {
 }
 
 int HexValue(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 11 : -1;
 }
 
 bool HexDecode(std::string_view s, std::string& out) {
@@ -151,7 +151,7 @@ void CheckTags(std::string_view document) {
     Tokenizer tokenizer(stream);
     std::vector<std::string> open;
     int roots = 0;
-    std::string token;
+    std::string scratch;
     for (; tokenizer.Token() != zel::toEOF; tokenizer.NextToken()) {
         int line = tokenizer.SourceLine();
         auto where = [line] { return " on line " + std::to_string(line); };
@@ -159,13 +159,13 @@ void CheckTags(std::string_view document) {
             case zel::toText: Corrupt("unexpected text" + where());
             case zel::toStartTag:
             case zel::toEmptyTag:
-                tokenizer.AssignTokenString(token);
                 if (open.empty() && ++roots > 1) Corrupt("a second top-level element" + where());
-                if (tokenizer.Token() == zel::toStartTag) open.push_back(zel::ExtractTagName(token));
+                if (tokenizer.Token() == zel::toStartTag)
+                    open.push_back(zel::ExtractTagName(tokenizer.TokenText(scratch)));
                 break;
             case zel::toEndTag: {
-                tokenizer.AssignTokenString(token);
-                std::string name = zel::Trim(std::string_view(token).substr(2, token.size() - 3));
+                std::string_view token = tokenizer.TokenText(scratch);
+                std::string name = zel::Trim(token.substr(2, token.size() - 3));
                 if (open.empty()) Corrupt("</" + name + "> closes nothing" + where());
                 if (open.back() != name) Corrupt("</" + name + "> closes <" + open.back() + ">" + where());
                 open.pop_back();
