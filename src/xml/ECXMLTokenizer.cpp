@@ -189,13 +189,15 @@ uint8_t TXMLTokenizer::NextToken() {
         ScanTag();
         const char* t = FBuffer.get() + FTokenPtr;
         std::string_view tag(t, FSourcePtr - FTokenPtr);
-        if (StartsNoCase("<?XML", tag))
+        // The tests in their order; the second character rules out most of them at once.
+        const char second = tag.size() >= 2 ? tag[1] : '\0';
+        if (second == '?' && StartsNoCase("<?XML", tag))
             FToken = toXMLInstruction;
-        else if (StartsNoCase("<!--", tag))
+        else if (second == '!' && StartsNoCase("<!--", tag))
             FToken = toComment;
         else if (tag.size() >= 2 && tag[tag.size() - 2] == '/' && tag.back() == '>')
             FToken = toEmptyTag;
-        else if (StartsNoCase("</", tag))
+        else if (second == '/')
             FToken = toEndTag;
         else
             FToken = toStartTag;

@@ -2,6 +2,7 @@
 // Finding the first of a few bytes, sixteen bytes at a time where the processor allows it. Tags,
 // text runs and attribute values are scanned byte by byte otherwise, and that loop is most of the
 // time a load spends outside the allocator.
+#include <array>
 #include <cstddef>
 #include <string_view>
 
@@ -10,6 +11,15 @@
 #endif
 
 namespace zel::xml {
+
+template <char... Stops>
+struct TStopTable {
+    static constexpr std::array<bool, 256> Table = [] {
+        std::array<bool, 256> t{};
+        ((t[static_cast<unsigned char>(Stops)] = true), ...);
+        return t;
+    }();
+};
 
 // Offset of the first byte of [p, p + n) that equals one of `Stops`, or n when there is none.
 // Reads nothing outside that range.
@@ -23,8 +33,9 @@ inline size_t FindFirstOf(const char* p, size_t n) noexcept {
         if (const int mask = _mm_movemask_epi8(hits)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
 #endif
+    // The rest, and all of a short span, by table: one load per byte, however many stops.
     for (; i < n; ++i)
-        if (((p[i] == Stops) || ...)) return i;
+        if (TStopTable<Stops...>::Table[static_cast<unsigned char>(p[i])]) return i;
     return n;
 }
 
