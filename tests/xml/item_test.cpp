@@ -3,6 +3,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "xml/ECXMLParser.h"
@@ -361,4 +362,26 @@ TEST(Item, AttributesMatchThePlainAlgorithmOnRandomTags) {
         ExtractParams(tag, got);
         ASSERT_EQ(got.Lines(), want.Lines()) << tag;
     }
+}
+
+TEST(Item, ItemsOutliveTheThreadThatMadeThemAndMayBeFreedOnAnother) {
+    // Enough items to fill several of a thread's blocks, some of which stay in use after it ends.
+    std::string doc = "<r>";
+    for (int i = 0; i < 1000; ++i) doc += "<e k=\"" + std::to_string(i) + "\">t</e>\n";
+    doc += "</r>";
+    auto parser = std::make_unique<TECXMLParser>();
+    std::unique_ptr<TXMLItem> kept;
+    std::thread maker([&] {
+        parser->RootItem().LoadFromString(doc);
+        kept.reset(parser->RootItem().SubItems(500));
+        kept->SetParent(nullptr);
+    });
+    maker.join();
+    std::thread freer([&] { parser.reset(); });
+    freer.join();
+    EXPECT_EQ(Dump(*kept), "e[k=500]{t}");
+    // This thread's items share blocks with nothing the other threads made.
+    TECXMLParser again;
+    again.RootItem().LoadFromString(doc);
+    EXPECT_EQ(again.RootItem().Count(), 1000);
 }
