@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/Clock.h"
@@ -34,12 +37,41 @@ TEST(Clock, SecondsBetweenIsAbsoluteTruncatedAndFreeOfFloatNoise) {
     }
 }
 
+namespace {
+
+// Puts the process in the time zone `tz` for a scope, then back in the one it had.
+class TTimeZoneScope {
+public:
+    explicit TTimeZoneScope(const char* tz) {
+        if (const char* old = std::getenv("TZ")) FOld = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~TTimeZoneScope() {
+        if (FOld)
+            setenv("TZ", FOld->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TTimeZoneScope(const TTimeZoneScope&) = delete;
+    TTimeZoneScope& operator=(const TTimeZoneScope&) = delete;
+
+private:
+    std::optional<std::string> FOld;
+};
+
+}  // namespace
+
 TEST(Clock, NowIsLocalTimeInDaysSince1899) {
-    std::time_t secs = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&secs, &local);
-    double expected = 25569.0 + static_cast<double>(secs + local.tm_gmtoff) / 86400.0;
-    EXPECT_NEAR(Now(), expected, 2.0 / 86400.0);
+    // CI runs in UTC, where a clock without the local offset would pass. POSIX zone strings need no
+    // zone data; offsets of both signs, one with a half hour, catch a dropped or inverted offset.
+    const struct { const char* tz; int64_t offsetSeconds; } zones[] = {{"XST-5:30", 19800}, {"YST+3", -10800}};
+    for (const auto& zone : zones) {
+        TTimeZoneScope scope(zone.tz);
+        const double expected = 25569.0 + static_cast<double>(std::time(nullptr) + zone.offsetSeconds) / 86400.0;
+        EXPECT_NEAR(Now(), expected, 2.0 / 86400.0) << zone.tz;
+    }
 }
 
 TEST(Clock, TickCountAdvancesInMilliseconds) {
