@@ -265,8 +265,8 @@ void UnquoteValues(TStringList& params) {
         groupOf[i] = it->second;
     }
     for (size_t i = 0; i < n; ++i) {
+        // A name has as many passes as lines and a pass removes at most one, so a line is left.
         size_t& first = groups[groupOf[i]].first;
-        if (first == none) continue;  // every line of the name is gone: an empty value sets nothing
         Line& l = state[first];
         if (!l.settled) {
             std::string_view v = l.value;

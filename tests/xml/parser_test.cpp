@@ -172,6 +172,7 @@ TEST_F(ParserFiles, WholeStreamAttemptHasNoLineLimitAndNamesItsOwnFailure) {
         {lines + x5000 + "<c/></a>", SLineTooLong, ""},
         {"<a>x</a", SUnterminatedTag, SUnterminatedTag},
         {"<a>" + x5000 + "<b", SLineTooLong, SUnterminatedTag},
+        {"<a" + x5000, SLineTooLong, SUnterminatedTag},
         {nested, "Elements nested too deeply", "Elements nested too deeply"},
     };
     auto reason = [](auto load) -> std::string {

@@ -62,8 +62,8 @@ TEST(Tokenizer, TokenKindsAndText) {
          {{toStartTag, "<a k=\"" + std::string(70, 'v') + "\" j=\"\">"}, {toText, std::string(70, 't') + "u"}, {toEndTag, "</a>"}}},
         // A comment or an instruction is told by its start, whatever its end.
         {"<!-- <br/> --><?xml-x/>", {{toComment, "<!-- <br/>"}, {toText, "-->"}, {toXMLInstruction, "<?xml-x/>"}}},
-        // Bytes above 127 are never blanks.
-        {"\t\r\n \xA0x\xFC\n <b>", {{toText, "\xA0x\xFC"}, {toStartTag, "<b>"}}},
+        // Bytes above 127 are never blanks, nor a stop byte with its top bit set.
+        {"\t\r\n \xA0x\xFC\xBC\n <b\xBE\x8D>", {{toText, "\xA0x\xFC\xBC"}, {toStartTag, "<b\xBE\x8D>"}}},
     };
     for (const auto& c : cases) EXPECT_EQ(Tokenize(c.in), c.want) << c.in;
 }
