@@ -44,7 +44,7 @@ std::string HexEncode(std::string_view s) {
 }
 
 int HexValue(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 11 : -1;
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 bool HexDecode(std::string_view s, std::string& out) {
