@@ -35,6 +35,21 @@ TEST(HostString, CountedLayoutAndReferences) {
         EXPECT_EQ(hoststr::RefCount(a.Ref()), 2);
     }
     EXPECT_EQ(hoststr::RefCount(a.Ref()), 1);
+    // Assigned to itself, by copy or by move, a string stays as it is.
+    ZELString& alias = a;
+    a = alias;
+    EXPECT_EQ(hoststr::RefCount(a.Ref()), 1);
+    EXPECT_EQ(a.View(), text);
+    a = std::move(alias);
+    EXPECT_EQ(a.View(), text);
+
+    // A freed block comes back for the next string of about its size: the shorter string still
+    // ends with a zero byte, not with what the longer one left there.
+    static const std::string xs(32, 'x');
+    for (size_t n = 24; n > 16; --n) {
+        ZELString s(std::string_view(xs).substr(0, n));
+        EXPECT_EQ(s.Ref()[n], '\0') << n;
+    }
 
     // An out argument: the slot is emptied first, then adopts what the callee counted for us.
     char** slot = a.Out();

@@ -41,6 +41,12 @@ TEST(ZelhostCommandLine, SetAndGetKeepAwkwardValuesExactly) {
         {"Settings/S4/VarName", high},
         {"Settings/S5/VarName", ""},
         {"Settings/S6/VarName", "x=y=z"},
+        {[] {
+             std::string key;
+             for (int i = 0; i < 64; ++i) key += "S/";
+             return key + "K";
+         }(),
+         "as deep as the store takes"},
     };
     auto setAll = [&] {
         std::vector<std::string> args = {"set", "--store", store, "--instance", "65535"};
@@ -143,6 +149,7 @@ TEST(ZelhostCommandLine, BadArgumentsGiveTheUsageAndExitCode2) {
         with({"--module=other.so"}),
         with({"--jsonl", "--jsonl"}),
         with({"extra"}),
+        {"page", "--module", Module, "--store", s, "--instance", "1", "--kernel-state", "0", "--click", "btnApply"},
         {"set", "--store", s, "--instance", "1"},
         {"set", "--store", s, "--instance", "1", "Settings/IPAddress"},
         {"set", "--store", s, "--instance", "1", "IPAddress=127.0.0.1"},
@@ -183,8 +190,9 @@ TEST(ZelhostCommandLine, ModuleThatCannotBeLoadedIsAClearError) {
         {dir.Path(), "is a directory"},
     };
     for (const auto& c : cases) {
+        // The longest run there is: the module's failure ends it at once.
         auto r = Zel({"run", "--module", c.module, "--store", dir.File("store.xml"), "--instance", "1", "--seconds",
-                      "0", "--jsonl"});
+                      "2000000", "--jsonl"});
         EXPECT_EQ(r.ExitCode, 1) << c.module;
         EXPECT_NE(r.Err.find(c.message), std::string::npos) << r.Err;
         EXPECT_EQ(r.Out, "");

@@ -119,7 +119,13 @@ TEST(ZelhostWithModule, StopSignalsEndTheRunCleanly) {
         std::string store = dir.File("store.xml");
         SetLoopback(store, "1");
         SetLoopback(store, "2");
+        // Started with the signal blocked, as some supervisors start their children: it must still arrive.
+        sigset_t blocked, old;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, sig);
+        ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old), 0);
         TChildProcess child({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2", "--jsonl"});
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
         ASSERT_TRUE(child.WaitForOutput(R"("sender":"ALL3000 #2","text":"Interface Create")", 20000));
         child.Signal(sig);
         auto r = child.Wait(20000);
@@ -168,6 +174,19 @@ TEST(ZelhostWithModule, RefusedServicesAreReportedAndRefusedSettingsWriteNothing
             EXPECT_EQ(st1.st_ino, st2.st_ino) << "the store file was replaced";
         }
     }
+}
+
+// The settings saved at the end cannot be written: the run says so and fails, the store stays.
+TEST(ZelhostWithModule, ARunThatCannotSaveItsSettingsFails) {
+    TTempDir dir;
+    std::string store = dir.File("store.xml");
+    const std::string before = SetLoopback(store, "1");
+    ASSERT_EQ(::chmod(store.c_str(), 0444), 0);
+    auto r = Zel({"run", "--module", Module, "--store", store, "--instance", "1", "--seconds", "0", "--jsonl",
+                  "--kernel-state", "0"});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_NE(r.Err.find("read-only"), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadFile(store), before);
 }
 
 TEST(ZelhostWithModule, KernelStateZeroKeepsTheModuleOffItsDevice) {

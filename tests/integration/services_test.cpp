@@ -142,6 +142,14 @@ TEST_F(HostServices, ReadStringGivesANewCountedStringOrLeavesTheOutAlone) {
     out = sentinel;
     EXPECT_TRUE(Failed(host->Settings.ReadString(4, path.refs, 0, key.Ref(), &out)));
     EXPECT_EQ(out, sentinel);
+
+    // No section at all (last index -1): a key right below the instance, apart from the one above.
+    ZELString top("top");
+    ASSERT_EQ(host->Settings.WriteString(3, nullptr, -1, key.Ref(), top.Ref()), S_OK);
+    ASSERT_EQ(host->Settings.ReadString(3, nullptr, -1, key.Ref(), &out), S_OK);
+    EXPECT_EQ(ZELString::Adopt(out).View(), "top");
+    ASSERT_EQ(host->Settings.ReadString(3, path.refs, 0, key.Ref(), &out), S_OK);
+    EXPECT_EQ(ZELString::Adopt(out).View(), value.View());
 }
 
 TEST_F(HostServices, MalformedSettingsCallsFailAndStoreNothing) {
@@ -191,13 +199,23 @@ TEST_F(HostServices, SelectorListsBindingsAndEveryVariableWhenNoneIsOfTheKind) {
 
 // The way a module's configuration page asks for a variable name.
 TEST_F(HostServices, VariableSelectorInstanceLivesFromCreateToLastRelease) {
+    // The module's own instances at both ends of the range: the host's numbers wrap past them.
+    const std::vector<uint16_t> moduleIDs = {0, 1, 2, 65535};
+    host->Instances.ReserveIDs(moduleIDs);
     TZELModuleInstance instance;
     std::memset(static_cast<void*>(&instance), 0xAB, sizeof instance);
     ASSERT_EQ(host->Instances.CreateInstance(IID_IZELVariableSelector, &instance, 0), S_OK);
     ASSERT_NE(instance.Module, nullptr);
-    EXPECT_NE(instance.InstanceID, 1);
-    EXPECT_NE(instance.InstanceID, 2);
-    void* obj = nullptr;
+    for (uint16_t id : moduleIDs) EXPECT_NE(instance.InstanceID, id);
+    for (TGUID iid : {IID_IUnknown, IID_IZELMessageSink, IID_IZELModule, IID_IZELVariableSelector}) {
+        void* face = nullptr;
+        ASSERT_EQ(instance.Module->QueryInterface(iid, &face), S_OK) << GUIDToString(iid);
+        EXPECT_EQ(face, static_cast<void*>(instance.Module));  // one object, one interface chain
+        static_cast<IUnknown*>(face)->Release();
+    }
+    void* obj = reinterpret_cast<void*>(1);
+    EXPECT_EQ(instance.Module->QueryInterface(IID_IZELSettings, &obj), E_NOINTERFACE);
+    EXPECT_EQ(obj, nullptr);
     ASSERT_EQ(instance.Module->QueryInterface(IID_IZELVariableSelector, &obj), S_OK);
     auto* selector = static_cast<IZELVariableSelector*>(obj);
 

@@ -45,10 +45,13 @@ TEST(SettingsStore, ValuesComeBackFromTheFileByteForByte) {
             keys.push_back("V" + std::to_string(i));
             ASSERT_TRUE(store.Write(7, Settings, keys.back(), values[i])) << i;
         }
+        ASSERT_TRUE(store.Write(9, Settings, "Interval", "9"));
+        ASSERT_TRUE(store.Write(3, Settings, "Interval", "3"));
         store.Save();
     }
     TSettingsStore back(dir.File("store.xml"));
     back.Load();
+    EXPECT_EQ(back.Instances(), (std::vector<uint16_t>{3, 7, 9})) << "ascending, however the store grew";
     auto listed = back.Values(7);
     ASSERT_EQ(listed.size(), values.size());
     for (size_t i = 0; i < values.size(); ++i) {
@@ -71,6 +74,8 @@ TEST(SettingsStore, SaveReplacesTheFileAndLeavesNothingElse) {
     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
     ASSERT_TRUE(store.Write(1, Settings, "Interval", "5"));
     store.Save();
+    ASSERT_TRUE(store.Write(1, Settings, "Interval", "5"));
+    EXPECT_FALSE(store.Dirty()) << "the same value again changes nothing";
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -131,7 +136,8 @@ TEST(SettingsStore, FailedSaveLeavesNothingBehind) {
 TEST(SettingsStore, RefusesDocumentsThatAreNoStore) {
     const std::string good =
         "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n<SettingsStore>\r\n  <Instance ID=\"1\">\r\n"
-        "    <Settings>\r\n      <IPAddress value=\"127.0.0.1\"/>\r\n    </Settings>\r\n  </Instance>\r\n"
+        "    <Settings>\r\n      <IPAddress value=\"127.0.0.1\"/>\r\n      <Raw hex=\"0a1Ffe\"/>\r\n"
+        "    </Settings>\r\n  </Instance>\r\n"
         "</SettingsStore>\r\n";
     const struct {
         const char* name;
@@ -175,18 +181,32 @@ TEST(SettingsStore, RefusesDocumentsThatAreNoStore) {
     std::string v;
     EXPECT_TRUE(store.Read(1, Settings, "IPAddress", v));
     EXPECT_EQ(v, "127.0.0.1");
+    EXPECT_TRUE(store.Read(1, Settings, "Raw", v));
+    EXPECT_EQ(v, "\n\x1f\xfe") << "hex digits of either case";
 }
 
 TEST(SettingsStore, ReadsAndWritesRefuseNamesTheDocumentCannotHold) {
     TSettingsStore store("unused.xml");
-    const std::vector<std::string_view> badPaths[] = {{""}, {"S 0"}, {"Settings", "a/b"}, {"<x>"}, {"1st"}};
+    const std::vector<std::string_view> badPaths[] = {{""}, {"S 0"}, {"Settings", "a/b"}, {"<x>"}, {"1st"},
+                                                      std::vector<std::string_view>(MaxSections + 1, "S")};
     for (const auto& path : badPaths) {
         EXPECT_FALSE(store.Write(1, path, "Key", "v"));
         std::string v = "untouched";
         EXPECT_FALSE(store.Read(1, path, "Key", v));
         EXPECT_EQ(v, "untouched");
     }
-    for (std::string_view key : {"", "a b", "k=v", "x\"y", "-k"}) EXPECT_FALSE(store.Write(1, Settings, key, "v")) << key;
+    const std::string tooLong(256, 'k');
+    const std::string_view badKeys[] = {"", "a b", "k=v", "x\"y", "-k", tooLong};
+    for (std::string_view key : badKeys)
+        EXPECT_FALSE(store.Write(1, Settings, key, "v")) << key;
     EXPECT_FALSE(store.Dirty());
     EXPECT_TRUE(store.Instances().empty()) << "a refused write creates no elements";
+
+    // The limits themselves are taken both ways: the longest name, the deepest path.
+    const std::string longest(255, 'k');
+    const std::vector<std::string_view> deepest(MaxSections, "S");
+    ASSERT_TRUE(store.Write(1, deepest, longest, "v"));
+    std::string v;
+    EXPECT_TRUE(store.Read(1, deepest, longest, v));
+    EXPECT_EQ(v, "v");
 }
