@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,7 @@ TEST(ZelhostStoreOwner, ARunKeepsOthersOffItsStoreUntilItEndsHoweverItEnds) {
                             "--kernel-state", "0", "--refuse", "settings"});
         // The host takes the store before it prints anything.
         ASSERT_TRUE(host.WaitForOutput("\n", 20000));
+        EXPECT_EQ(ReadFile(store + ".lock"), std::to_string(host.Pid()) + "\n") << "for a person who looks";
         for (const std::string& name : {store, link}) {
             const std::string inUse = "zelhost: " + name + " is in use by zelhost, pid " + std::to_string(host.Pid()) + "\n";
             for (const auto& args : CommandsOn(name, dir.File("page.png"))) {
@@ -92,16 +94,70 @@ TEST(ZelhostStoreOwner, AFolderNobodyMayWriteToStillServesGet) {
     const std::string store = dir.File("store.xml");
     ASSERT_EQ(Zel({"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.1"}).ExitCode, 0);
     const std::string before = ReadFile(store);
+    auto expectGet = [&] {
+        auto get = zel({"get", "--store", store, "--instance", "1"});
+        EXPECT_EQ(get.ExitCode, 0) << get.Err;
+        EXPECT_EQ(get.Out, "Settings/IPAddress=127.0.0.1\n");
+    };
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
 
-    auto get = zel({"get", "--store", store, "--instance", "1"});
-    EXPECT_EQ(get.ExitCode, 0) << get.Err;
-    EXPECT_EQ(get.Out, "Settings/IPAddress=127.0.0.1\n");
+    expectGet();
     auto set = zel({"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.2"});
     EXPECT_EQ(set.ExitCode, 1);
     EXPECT_EQ(set.Err, "zelhost: cannot lock " + store + ": cannot create " + store + ".lock: Permission denied\n");
 
+    // A host's lock file: while it runs, the reader still sees who holds the store; after a kill,
+    // the reader takes the file as it is.
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0700), 0);
+    TChildProcess host({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1", "--jsonl",
+                        "--kernel-state", "0", "--refuse", "settings"});
+    ASSERT_TRUE(host.WaitForOutput("\n", 20000));
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    auto held = zel({"get", "--store", store, "--instance", "1"});
+    EXPECT_EQ(held.ExitCode, 1);
+    EXPECT_EQ(held.Err, "zelhost: " + store + " is in use by zelhost, pid " + std::to_string(host.Pid()) + "\n");
+    host.Signal(SIGKILL);
+    ASSERT_FALSE(host.Wait(20000).TimedOut);
+    expectGet();
+
     ::chmod(dir.Path().c_str(), 0700);
     EXPECT_EQ(ReadFile(store), before);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"store.xml", "store.xml.lock"}));
+}
+
+// Readers share a store, a writer has it alone. Here the test itself is a reader, on a lock file
+// that replaced the one a running host holds (removed by hand, say): later owners meet at the new
+// file, and the host, when it ends, leaves that file alone.
+TEST(ZelhostStoreOwner, ReadersShareTheStoreAndAReplacedLockFileIsNotTheHosts) {
+    TTempDir dir;
+    const std::string store = dir.File("store.xml");
+    const std::string lockFile = store + ".lock";
+    const std::vector<std::string> set = {"set", "--store", store, "--instance", "1", "Settings/IPAddress=127.0.0.1"};
+    ASSERT_EQ(Zel(set).ExitCode, 0);
+    TChildProcess host({Zelhost, "run", "--module", Module, "--store", store, "--instance", "2", "--jsonl",
+                        "--kernel-state", "0", "--refuse", "settings"});
+    ASSERT_TRUE(host.WaitForOutput("\n", 20000));
+    ASSERT_EQ(::unlink(lockFile.c_str()), 0);
+    // Closing any descriptor of this file would drop the lock: nothing here reads it.
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    struct flock shared {};
+    shared.l_type = F_RDLCK;
+    shared.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_SETLK, &shared), 0);
+
+    auto get = Zel({"get", "--store", store, "--instance", "1"});
+    EXPECT_EQ(get.ExitCode, 0) << get.Err;
+    EXPECT_EQ(get.Out, "Settings/IPAddress=127.0.0.1\n");
+    auto refused = Zel(set);
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err, "zelhost: " + store + " is in use by zelhost, pid " + std::to_string(::getpid()) + "\n");
+
+    host.Signal(SIGTERM);
+    auto ended = host.Wait(20000);
+    EXPECT_EQ(ended.ExitCode, 0) << ended.Err;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"store.xml", "store.xml.lock"}));
+    ::close(fd);
+    EXPECT_EQ(Zel(set).ExitCode, 0);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"store.xml"});
 }
