@@ -140,13 +140,16 @@ public:
     explicit FakeVariableManager(Journal& j) : FakeService("VariableManager", j) {}
     int calls = 0;
     std::vector<std::string> writes;  // "name=true", "name=21.5" in call order
+    std::function<void()> whileWriting;  // runs inside a write, before the name is read
     HRESULT ZEL_CALL WriteVariableBoolean(ZELStr name, uint8_t value) override {
         ++calls;
+        if (whileWriting) whileWriting();
         writes.push_back(std::string(hoststr::View(name)) + (value ? "=true" : "=false"));
         return S_OK;
     }
     HRESULT ZEL_CALL WriteVariableFloat(ZELStr name, float value) override {
         ++calls;
+        if (whileWriting) whileWriting();
         std::ostringstream v;
         v << value;
         writes.push_back(std::string(hoststr::View(name)) + "=" + v.str());
@@ -254,6 +257,8 @@ public:
     int32_t state = 10014;
     bool throwOnLog = false, throwOnQuery = false;
     HRESULT queryResult = S_OK;  // the success code handed out with a service
+    HRESULT refusal = E_NOINTERFACE;  // the answer for a refused service (S_OK: a success with nothing)
+    std::function<void(const std::string&)> whileLogging;  // runs inside LogMessage, with the text
 
     HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) override {
         *obj = nullptr;
@@ -275,7 +280,8 @@ public:
             }
         }
         FJournal.Add("query " + name);
-        if (!p || refused.count(GUIDToString(iid))) return E_NOINTERFACE;
+        if (!p) return E_NOINTERFACE;
+        if (refused.count(GUIDToString(iid))) return refusal;
         p->AddRef();
         *obj = p;
         return queryResult;
@@ -284,6 +290,7 @@ public:
         if (throwOnLog) throw std::runtime_error("log full");
         log.push_back({code, std::string(hoststr::View(sender)), std::string(hoststr::View(text))});
         FJournal.Add("log " + std::string(hoststr::View(text)));
+        if (whileLogging) whileLogging(log.back().text);
         return S_OK;
     }
     HRESULT ZEL_CALL GetKernelState(int32_t* s) override { *s = state; return S_OK; }

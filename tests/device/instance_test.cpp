@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeHost.h"
@@ -145,9 +146,11 @@ TEST(Settings, DestructionWritesAll18ValuesUnchanged) {
     host.SeedLoopback(4);
     host.settings.strings[FakeSettings::Key(4, "Settings/S2/VarName")] = "Garden";
     host.settings.integers[FakeSettings::Key(4, "Settings/S2/DeviceType")] = 260;
+    host.settings.integers[FakeSettings::Key(4, "Settings/S5/DeviceType")] = 133;  // all 8 bits kept
     { Held inst(host, 4); }
     auto devices = kUnbound;
     devices[2] = {"Garden", 4};
+    devices[5] = {"", 133};
     EXPECT_EQ(host.settings.writes, ExpectedWrites(4, "127.0.0.1", 60, devices));
     EXPECT_TRUE(host.AllReleased());
 }
@@ -182,9 +185,13 @@ TEST(Settings, AppliedConfigurationIsWhatGetsStored) {
 TEST(Settings, HostDrivenLoadAndSave) {
     FakeHost host;
     host.SeedLoopback(3);
+    host.BindInputs(3, {"", "", "", "", "Attic:3"});
     Held inst(host, 3);
     StoreInterval(host, 3, 30);
     host.settings.strings[FakeSettings::Key(3, "Settings/S1/VarName")] = "Cellar";
+    // Gone from the store: the reload falls back to an unbound input, not to what was loaded before.
+    host.settings.strings.erase(FakeSettings::Key(3, "Settings/S4/VarName"));
+    host.settings.integers.erase(FakeSettings::Key(3, "Settings/S4/DeviceType"));
     EXPECT_EQ(inst.Module()->LoadSettings(), S_OK);
     TZELALL3000Settings c = ConfigurationOf(inst.Module());
     EXPECT_EQ(c.Interval, 30);
@@ -269,26 +276,30 @@ TEST(Refused, EachServiceAloneIsSkippedSafely) {
         {IID_IZELInstanceControl, ">Couldn't obtain InstanceControl Object"},
         {IID_IZELDebugServer, ">Couldn't obtain DebugServer Object"},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        FakeHost host;
-        host.SeedLoopback(8);
-        host.kernel.refused.insert(GUIDToString(r.iid));
-        {
-            Held inst(host, 8);
-            EXPECT_EQ(host.kernel.log, (std::vector<LogLine>{{10024, "ALL3000 #8", r.text},
-                                                             {10021, "ALL3000 #8", "Interface Create"}}));
-            const bool noSettings = r.iid == IID_IZELSettings;
-            EXPECT_EQ(ConfigurationOf(inst.Module()).IPAddress.View(), noSettings ? "192.168.20.1" : "127.0.0.1");
-            EXPECT_EQ(inst.Module()->SaveSettings(), S_OK);
-            EXPECT_EQ(inst.Module()->LoadSettings(), S_OK);
+    // The kernel refuses with a failure code, or with a success that hands out nothing.
+    for (HRESULT refusal : {E_NOINTERFACE, S_OK}) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(std::string(r.text) + (refusal == S_OK ? " (success with nothing)" : ""));
+            FakeHost host;
+            host.SeedLoopback(8);
+            host.kernel.refused.insert(GUIDToString(r.iid));
+            host.kernel.refusal = refusal;
+            {
+                Held inst(host, 8);
+                EXPECT_EQ(host.kernel.log, (std::vector<LogLine>{{10024, "ALL3000 #8", r.text},
+                                                                 {10021, "ALL3000 #8", "Interface Create"}}));
+                const bool noSettings = r.iid == IID_IZELSettings;
+                EXPECT_EQ(ConfigurationOf(inst.Module()).IPAddress.View(), noSettings ? "192.168.20.1" : "127.0.0.1");
+                EXPECT_EQ(inst.Module()->SaveSettings(), S_OK);
+                EXPECT_EQ(inst.Module()->LoadSettings(), S_OK);
+            }
+            if (r.iid == IID_IZELSettings) {
+                EXPECT_EQ(host.settings.reads, 0);
+                EXPECT_TRUE(host.settings.writes.empty());
+            }
+            EXPECT_EQ(host.DeviceCalls(), 0);
+            EXPECT_TRUE(host.AllReleased());
         }
-        if (r.iid == IID_IZELSettings) {
-            EXPECT_EQ(host.settings.reads, 0);
-            EXPECT_TRUE(host.settings.writes.empty());
-        }
-        EXPECT_EQ(host.DeviceCalls(), 0);
-        EXPECT_TRUE(host.AllReleased());
     }
 }
 
@@ -561,4 +572,22 @@ TEST(Guard, HostReleaseDuringTimerUpdate) {
     EXPECT_LT(IndexOf(e, "update begins"), IndexOf(e, "update ends"));
     EXPECT_LT(IndexOf(e, "update ends"), IndexOf(e, "log Interface Destroy"));
     EXPECT_EQ(host.settings.writes.size(), 18u);
+}
+
+// A host that handles messages while it logs the destruction lets the timer tick once more before
+// the timer is gone: that tick must not start an update of the instance being freed.
+TEST(Guard, TickWhileTheDestructionIsLogged) {
+    FakeHost host;
+    host.SeedLoopback(3);
+    StoreInterval(host, 3, 0);
+    Held inst(host, 3);
+    TZELALL3000* object = inst.Object();
+    host.kernel.whileLogging = [&](const std::string& text) {
+        if (text == "Interface Destroy" && object) std::exchange(object, nullptr)->OnTimerTick();
+    };
+    inst.Release();
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(host.debug.texts, std::vector<std::string>{});
+    EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
+    EXPECT_TRUE(host.AllReleased());
 }

@@ -11,6 +11,7 @@
 #include "device/UThread.h"
 #include "device/UZELUtils.h"
 #include "host/Core.Selector_Types.h"
+#include "net/IdHTTP.h"
 #include "platform/EventLoop.h"
 #include "platform/Exceptions.h"
 
@@ -136,7 +137,8 @@ TEST(Update, ReadingsIgnoreTheProcessLocale) {
     EXPECT_EQ(std::to_string(half).find(','), 1u);  // the locale really is in force
     struct Case { const char* text; double value; } good[] = {
         {"21.5", 21.5}, {"21,5", 21.5}, {"-3", -3}, {"+4.25", 4.25}, {".5", 0.5}, {"5.", 5}, {"1e3", 1000},
-        {"2,5E-1", 0.25}, {"-20480.00", -20480}, {"007", 7},
+        {"2,5E-1", 0.25}, {"-20480.00", -20480}, {"0079", 79},
+        {"3.4028234663852886e38", 3.4028234663852886e38},  // the largest float still fits
     };
     for (const auto& c : good) EXPECT_EQ(ParseReading(c.text), c.value) << c.text;
     for (const char* bad : {"", " ", "1,2.3", "1.2.3", "abc", "1e", "e5", "-", ".", "1 ", " 1", "0x10", "inf", "nan",
@@ -196,8 +198,8 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
 }
 
 TEST(ConnectionTest, StatusLogAndResult) {
-    // reply | kernel state | result | statuses | debug | log lines 10025
-    struct Case { std::string reply; int32_t state; HRESULT result; std::vector<int32_t> statuses; std::string debug; int logs; } cases[] = {
+    // reply | kernel state | result | statuses | debug | log lines 10025 | the host refuses status and debug
+    struct Case { std::string reply; int32_t state; HRESULT result; std::vector<int32_t> statuses; std::string debug; int logs; bool bare = false; } cases[] = {
         {HttpReply("<xml><devicename>ALL3000</devicename></xml>"), 10013, S_OK, {102}, "Successfully connected!", 0},
         {HttpReply("Welcome to the ALL3000 web page"), 10013, S_OK, {102}, "Successfully connected!", 0},
         {HttpReply("<xml><devicename>all3000</devicename></xml>"), 10013, S_OK, {201}, "No response from Device!", 0},
@@ -205,15 +207,20 @@ TEST(ConnectionTest, StatusLogAndResult) {
         {"", 10013, E_FAIL, {201}, "No response from Device!", 1},
         {HttpReply("ALL3000"), 10014, S_OK, {}, "", 0},
         {HttpReply("ALL3000" + std::string(1 << 20, 'x')), 10013, E_FAIL, {201}, "No response from Device!", 1},  // over the cap
+        {"", 10013, E_FAIL, {}, "", 1, true},  // no status or debug service: only the log line
     };
     for (const auto& c : cases) {
         TLoopbackPeer box(Answer(c.reply));
         FakeHost host;
         Configure(host, box.Port(), {}, c.state);
+        if (c.bare) {
+            host.kernel.refused.insert(GUIDToString(IID_IZELInstanceControl));
+            host.kernel.refused.insert(GUIDToString(IID_IZELDebugServer));
+        }
         Held inst(host, kId);  // the constructor applies the stored configuration: one test
         const std::string address = "127.0.0.1:" + std::to_string(box.Port());
         EXPECT_EQ(host.control.statuses, c.statuses) << c.reply.substr(0, 200);
-        std::string expectedDebug = c.state == 10013 ? "Testing connection on " + address + " | " + c.debug : "";
+        std::string expectedDebug = c.state == 10013 && !c.bare ? "Testing connection on " + address + " | " + c.debug : "";
         EXPECT_EQ(Joined(host.debug.texts), expectedDebug) << c.reply.substr(0, 200);
         int logs = 0;
         for (const auto& l : host.kernel.log)
@@ -257,6 +264,14 @@ TEST(Fetches, SilentBoxesAreBounded) {
         EXPECT_LT(ms, c.ms + 2000) << c.ms;
         EXPECT_EQ(host.control.statuses, c.statuses) << c.ms;
     }
+    // The bounds a silent box cannot show (a connect that never completes, a reply dribbled for ever),
+    // checked on the client itself.
+    TIdHTTP http;
+    LimitFetch(http, 1234, 5678);
+    EXPECT_EQ(http.ConnectTimeout(), 1234);
+    EXPECT_EQ(http.ReadTimeout(), 1234);
+    EXPECT_EQ(http.ExchangeTimeout, 5678);
+    EXPECT_EQ(http.MaxBodySize, 1 << 20);
 }
 
 TEST(ReaderThread, OutcomesAndHandOver) {
@@ -366,6 +381,23 @@ TEST(Reentry, HostReleasesTheInstanceWhileItWaits) {
         EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
         EXPECT_TRUE(host.AllReleased());
     }
+}
+
+// The host's variable write runs code that applies another configuration; the write in progress still
+// has the name it was given.
+TEST(Reentry, ConfigurationAppliedDuringAVariableWrite) {
+    TLoopbackPeer box(Answer(HttpReply(Readings({"1"}))));
+    FakeHost host;
+    Configure(host, box.Port(), {"T0:1"});
+    Held inst(host, kId);
+    IZELALL3000* face = ConfigOf(inst.Module());
+    TZELALL3000Settings other;
+    face->GetConfiguration(other);
+    other.Devices[0].VarName = ZELString("Renamed");
+    host.variables.whileWriting = [&] { face->SetConfiguration(other); };
+    EXPECT_EQ(face->UpdateNow(), S_OK);
+    face->Release();
+    EXPECT_EQ(host.variables.writes, std::vector<std::string>{"T0=1"});
 }
 
 namespace {
