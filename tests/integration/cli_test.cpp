@@ -6,18 +6,11 @@
 #include <filesystem>
 
 #include "Process.h"
+#include "Zelhost.h"
 
 using namespace zeltest;
 
 namespace {
-
-const std::string Zelhost = ZELHOST_BIN;
-const std::string Module = ZELHOST_MODULE;
-
-TProcessResult Zel(std::vector<std::string> args) {
-    args.insert(args.begin(), Zelhost);
-    return RunProcess(args);
-}
 
 std::string Joined(const std::vector<std::string>& args) {
     std::string r;

@@ -14,24 +14,17 @@
 #include <memory>
 
 #include "Process.h"
+#include "Zelhost.h"
 
 using namespace zeltest;
 
 namespace {
-
-const std::string Zelhost = ZELHOST_BIN;
-const std::string Module = ZELHOST_MODULE;
 
 struct TLog {
     int code;
     std::string sender;
     std::string text;
 };
-
-TProcessResult Zel(std::vector<std::string> args) {
-    args.insert(args.begin(), Zelhost);
-    return RunProcess(args);
-}
 
 std::string SetLoopback(const std::string& store, const std::string& instance) {
     auto r = Zel({"set", "--store", store, "--instance", instance, "Settings/IPAddress=127.0.0.1"});

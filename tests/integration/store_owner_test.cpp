@@ -9,18 +9,11 @@
 #include <unistd.h>
 
 #include "Process.h"
+#include "Zelhost.h"
 
 using namespace zeltest;
 
 namespace {
-
-const std::string Zelhost = ZELHOST_BIN;
-const std::string Module = ZELHOST_MODULE;
-
-TProcessResult Zel(std::vector<std::string> args) {
-    args.insert(args.begin(), Zelhost);
-    return RunProcess(args);
-}
 
 // Every command that uses the store, on the store named `store`. Kernel state 0 keeps any
 // instance off the network, should one be created after all.
