@@ -39,6 +39,8 @@ public:
 // --- connection ---
 ZEL_ID_FIXED_EXCEPTION(EIdAlreadyConnected, EIdException, "Already connected.")
 ZEL_ID_FIXED_EXCEPTION(EIdConnectTimeout, EIdException, "Connect timed out.")
+// A wait ended by its TIdCancelSignal: the owner of the fetch gave it up.
+ZEL_ID_FIXED_EXCEPTION(EIdCancelled, EIdException, "Operation cancelled.")
 // A connect failure without a socket error number; carries the failure's own message.
 ZEL_ID_GROUP_EXCEPTION(EIdConnectException, EIdException)
 

@@ -9,6 +9,7 @@
 
 #include "net/IdBuffer.h"
 #include "net/IdComponent.h"
+#include "net/IdStack.h"
 #include "platform/Streams.h"
 
 namespace zel {
@@ -38,6 +39,8 @@ public:
     // A point of MonotonicMs() by which every wait of a connect, read or send must end (0: none).
     // A wait it cuts short raises EIdReadTimeout (EIdConnectTimeout while connecting).
     int64_t Deadline = 0;
+    // Raised by another thread, it ends every wait at once with EIdCancelled (null: none).
+    const TIdCancelSignal* Cancel = nullptr;
 
     // Connecting settings, copied from the connection.
     std::string Host;

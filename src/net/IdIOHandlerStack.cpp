@@ -30,7 +30,7 @@ int32_t TIdIOHandlerStack::FillInputBuffer(bool raiseIfDisconnected, int32_t tim
         n = 0;
         int32_t wait = timeout;
         if (deadline >= 0) wait = static_cast<int32_t>(std::max<int64_t>(0, deadline - MonotonicMs()));
-        if (!FBinding->WaitReadable(wait)) {
+        if (!FBinding->WaitReadable(wait, Cancel)) {
             if (raiseOnTimeout || byDeadline) throw EIdReadTimeout();
             return -1;
         }
@@ -56,10 +56,12 @@ void TIdIOHandlerStack::DirectSend(std::string_view bytes) {
     do {
         const size_t length = std::min<size_t>(bytes.size() - sent, INT32_MAX);
         int32_t n;
-        if (Deadline > 0) {
-            // Bounded: wait until the system can take bytes, then send only what it takes now.
-            auto remaining = static_cast<int32_t>(std::clamp<int64_t>(Deadline - MonotonicMs(), 0, INT32_MAX));
-            if (!FBinding->WaitWritable(remaining)) throw EIdReadTimeout();
+        if (Deadline > 0 || Cancel) {
+            // Bounded or cancellable: wait until the system can take bytes, then send only what it
+            // takes now.
+            auto remaining = Deadline > 0 ? static_cast<int32_t>(std::clamp<int64_t>(Deadline - MonotonicMs(), 0, INT32_MAX))
+                                          : IdTimeoutInfinite;
+            if (!FBinding->WaitWritable(remaining, Cancel)) throw EIdReadTimeout();
             n = FBinding->Send(bytes.data() + sent, static_cast<int32_t>(length), false);
             if (n == TIdStack::kWouldBlock) continue;
         } else {
@@ -84,28 +86,29 @@ void TIdIOHandlerStack::ConnectSocket() {
     FBinding->SetSocketOption(IPPROTO_TCP, TCP_NODELAY, UseNagle ? 0 : 1);
     if (OnAfterBind) OnAfterBind(*this);
 
+    // The lookup and the connect share one time-out: a connect's time counts from its start.
+    const int64_t start = MonotonicMs();
+    int64_t end = ConnectTimeout > 0 ? start + ConnectTimeout : 0;
+    if (Deadline > 0 && (end == 0 || Deadline < end)) end = Deadline;
+    auto remaining = [&] { return static_cast<int32_t>(std::clamp<int64_t>(end - MonotonicMs(), 1, INT32_MAX)); };
     std::string address = Host;
     if (!TIdStack::IsIPv4Address(address)) {
         DoStatus(hsResolving, Host);
-        address = TIdStack::Instance()->ResolveHost(Host, IPVersion);
+        address = TIdStack::Instance()->ResolveHost(Host, IPVersion, end > 0 ? remaining() : -1, Cancel);
     }
     FBinding->SetPeer(address, Port);
     DoStatus(hsConnecting, address);
-    int32_t timeout = ConnectTimeout;
-    if (Deadline > 0) {
-        auto remaining = static_cast<int32_t>(std::clamp<int64_t>(Deadline - MonotonicMs(), 0, INT32_MAX));
-        if (timeout <= 0 || remaining < timeout) timeout = std::max(remaining, 1);
-    }
-    if (timeout == 0)
+    // A plain blocking connect only without any bound and without a cancel signal to watch.
+    if (end == 0 && !Cancel)
         FBinding->Connect();
     else
-        ConnectWithTimeout(timeout);
+        ConnectWithTimeout(end > 0 ? remaining() : -1);
 }
 
 // A non-blocking connect polled until the deadline replaces a blocking connect on a worker thread:
 // the attempt really ends at the time-out, and no thread or socket is left behind.
 void TIdIOHandlerStack::ConnectWithTimeout(int32_t timeout) {
-    if (FBinding->ConnectWithTimeout(timeout < 0 ? -1 : timeout)) return;
+    if (FBinding->ConnectWithTimeout(timeout < 0 ? -1 : timeout, Cancel)) return;
     Close();
     throw EIdConnectTimeout();
 }

@@ -41,8 +41,8 @@ void TIdSocketHandle::Connect() {
     ReadNames();
 }
 
-bool TIdSocketHandle::ConnectWithTimeout(int32_t timeoutMs) {
-    if (!Stack().ConnectWithTimeout(FHandle, FPeerIP, FPeerPort, FIPVersion, timeoutMs)) return false;
+bool TIdSocketHandle::ConnectWithTimeout(int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    if (!Stack().ConnectWithTimeout(FHandle, FPeerIP, FPeerPort, FIPVersion, timeoutMs, cancel)) return false;
     ReadNames();
     return true;
 }
@@ -58,14 +58,14 @@ int32_t TIdSocketHandle::Send(const char* data, int32_t length, bool wait) {
     return Stack().Send(FHandle, data, length, wait);
 }
 
-bool TIdSocketHandle::WaitReadable(int32_t timeoutMs) {
+bool TIdSocketHandle::WaitReadable(int32_t timeoutMs, const TIdCancelSignal* cancel) {
     if (!HandleAllocated()) throw EIdConnClosedGracefully();
-    return Stack().WaitReadable(FHandle, timeoutMs);
+    return Stack().WaitReadable(FHandle, timeoutMs, cancel);
 }
 
-bool TIdSocketHandle::WaitWritable(int32_t timeoutMs) {
+bool TIdSocketHandle::WaitWritable(int32_t timeoutMs, const TIdCancelSignal* cancel) {
     if (!HandleAllocated()) throw EIdConnClosedGracefully();
-    return Stack().WaitWritable(FHandle, timeoutMs);
+    return Stack().WaitWritable(FHandle, timeoutMs, cancel);
 }
 
 void TIdSocketHandle::CloseSocket() noexcept {

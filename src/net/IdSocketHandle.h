@@ -23,8 +23,9 @@ public:
     void SetPeer(const std::string& ip, int32_t port);
     // Blocking connect to the peer; then both names are read back.
     void Connect();
-    // Connects to the peer within `timeoutMs`: false when the time ran out first.
-    bool ConnectWithTimeout(int32_t timeoutMs);
+    // Connects to the peer within `timeoutMs`: false when the time ran out first. EIdCancelled
+    // once `cancel` is raised.
+    bool ConnectWithTimeout(int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
     // What is waiting now, without blocking: the count, 0 when the peer closed, or
     // TIdStack::kWouldBlock.
     int32_t Receive(char* buffer, int32_t length);
@@ -32,9 +33,9 @@ public:
     // TIdStack::kWouldBlock when it can take nothing now.
     int32_t Send(const char* data, int32_t length, bool wait = true);
     // Readable (data, or the peer's close) within `timeoutMs`; EIdConnClosedGracefully without a
-    // socket.
-    bool WaitReadable(int32_t timeoutMs);
-    bool WaitWritable(int32_t timeoutMs);
+    // socket, EIdCancelled once `cancel` is raised.
+    bool WaitReadable(int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
+    bool WaitWritable(int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
     // Shuts down sending and closes; never raises, harmless when there is no socket.
     void CloseSocket() noexcept;
     // Forgets the socket without closing it; with `resetLocal` also the local address.

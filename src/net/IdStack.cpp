@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <vector>
 #include <unistd.h>
 
 #include "net/IdException.h"
@@ -87,17 +89,21 @@ sockaddr_in MakeAddress(const std::string& ip, int32_t port, TIdIPVersion ipVers
 }
 
 // Waits for `events` on one socket for at most `timeoutMs` (negative: no limit); an interrupted
-// wait goes on with the time that remains. Returns the events seen, 0 when the time ran out.
-short PollOne(TIdStackSocketHandle socket, short events, int32_t timeoutMs) {
+// wait goes on with the time that remains. Returns the events seen, 0 when the time ran out;
+// EIdCancelled once `cancel` is raised, also when the socket is ready as well.
+short PollOne(TIdStackSocketHandle socket, short events, int32_t timeoutMs, const TIdCancelSignal* cancel) {
     const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
     for (;;) {
+        if (cancel && cancel->Cancelled()) throw EIdCancelled();
         int wait = -1;
         if (deadline >= 0) wait = static_cast<int>(std::max<int64_t>(0, deadline - MonotonicMs()));
-        pollfd p{socket, events, 0};
-        int r = ::poll(&p, 1, wait);
+        // poll skips the negative descriptor of an absent signal.
+        pollfd p[2] = {{socket, events, 0}, {cancel ? cancel->Handle() : -1, POLLIN, 0}};
+        int r = ::poll(p, 2, wait);
         if (r > 0) {
-            if (p.revents & POLLNVAL) RaiseSocketError(Id_WSAENOTSOCK);
-            return p.revents;
+            if (p[1].revents != 0) throw EIdCancelled();
+            if (p[0].revents & POLLNVAL) RaiseSocketError(Id_WSAENOTSOCK);
+            return p[0].revents;
         }
         if (r == 0) return 0;
         if (errno != EINTR) TIdStack::CheckSocketResult(-1);
@@ -130,6 +136,46 @@ int AddressPart(std::string_view part) noexcept {
         if (value > 255) return -1;
     }
     return value;
+}
+
+// A name lookup that the C library runs on threads of its own, so that a caller can stop waiting
+// for it, and an unloaded module leaves no code of its own running behind.
+struct TLookup {
+    explicit TLookup(std::string name) : Name(std::move(name)) {
+        Hints.ai_family = AF_INET;
+        Hints.ai_socktype = SOCK_STREAM;
+        Request.ar_name = Name.c_str();
+        Request.ar_request = &Hints;
+    }
+    ~TLookup() {
+        if (Request.ar_result) ::freeaddrinfo(Request.ar_result);
+    }
+    TLookup(const TLookup&) = delete;
+    TLookup& operator=(const TLookup&) = delete;
+
+    const std::string Name;
+    addrinfo Hints{};
+    gaicb Request{};
+};
+
+// How long a lookup's wait goes before it looks at its cancel signal again.
+constexpr int64_t kLookupCancelCheckMs = 50;
+
+std::mutex GLookupsLock;
+// Lookups given up on while the system still works on them: it writes their result into them when
+// it is done, so they are freed only then. Never freed itself, since that may be at any time.
+auto* const GAbandonedLookups = new std::vector<std::unique_ptr<TLookup>>();
+
+void ReapLookups() {
+    std::lock_guard<std::mutex> lock(GLookupsLock);
+    std::erase_if(*GAbandonedLookups, [](const std::unique_ptr<TLookup>& l) { return ::gai_error(&l->Request) != EAI_INPROGRESS; });
+}
+
+void AbandonLookup(std::unique_ptr<TLookup> lookup) {
+    // One still queued is withdrawn; one under way is kept until the system is done with it.
+    if (::gai_cancel(&lookup->Request) != EAI_NOTCANCELED) return;
+    std::lock_guard<std::mutex> lock(GLookupsLock);
+    GAbandonedLookups->push_back(std::move(lookup));
 }
 
 }  // namespace
@@ -197,9 +243,17 @@ int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept {
     }
 }
 
-int64_t MonotonicMs() noexcept {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+// --- cancel signal ---
+
+TIdCancelSignal::TIdCancelSignal()
+    : FHandle(static_cast<TIdStackSocketHandle>(TIdStack::CheckSocketResult(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)))) {}
+
+TIdCancelSignal::~TIdCancelSignal() { ::close(FHandle); }
+
+void TIdCancelSignal::Cancel() noexcept {
+    if (FCancelled.exchange(true, std::memory_order_acq_rel)) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(FHandle, &one, sizeof one);  // cannot fail: counter far from full
 }
 
 // --- lifetime ---
@@ -250,18 +304,18 @@ void TIdStack::Connect(TIdStackSocketHandle socket, const std::string& ip, int32
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return;
     if (errno != EINTR) CheckSocketResult(-1);
     // An interrupted connect goes on in the system; wait for its outcome instead of failing.
-    PollOne(socket, POLLOUT, -1);
+    PollOne(socket, POLLOUT, -1, nullptr);
     CheckPendingConnect(socket);
 }
 
 bool TIdStack::ConnectWithTimeout(TIdStackSocketHandle socket, const std::string& ip, int32_t port,
-                                  TIdIPVersion ipVersion, int32_t timeoutMs) {
+                                  TIdIPVersion ipVersion, int32_t timeoutMs, const TIdCancelSignal* cancel) {
     sockaddr_in addr = MakeAddress(ip, port, ipVersion);
     const int flags = static_cast<int>(CheckSocketResult(::fcntl(socket, F_GETFL)));
     CheckSocketResult(::fcntl(socket, F_SETFL, flags | O_NONBLOCK));
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) CheckSocketResult(-1);
-        if (PollOne(socket, POLLOUT, timeoutMs) == 0) return false;
+        if (PollOne(socket, POLLOUT, timeoutMs, cancel) == 0) return false;
         CheckPendingConnect(socket);
     }
     CheckSocketResult(::fcntl(socket, F_SETFL, flags));
@@ -287,12 +341,12 @@ int32_t TIdStack::Send(TIdStackSocketHandle socket, const char* data, int32_t le
     }
 }
 
-bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs) {
-    return PollOne(socket, POLLIN, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0)) != 0;
+bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    return PollOne(socket, POLLIN, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel) != 0;
 }
 
-bool TIdStack::WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs) {
-    return PollOne(socket, POLLOUT, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0)) != 0;
+bool TIdStack::WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    return PollOne(socket, POLLOUT, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel) != 0;
 }
 
 void TIdStack::Disconnect(TIdStackSocketHandle socket) noexcept {
@@ -329,19 +383,35 @@ bool TIdStack::IsIPv4Address(std::string_view text) noexcept {
     return true;
 }
 
-std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersion) {
+std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersion, int32_t timeoutMs,
+                                  const TIdCancelSignal* cancel) {
     if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
     if (SameText(host, "LOCALHOST")) return "127.0.0.1";
     if (IsIPv4Address(host)) return host;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (r != 0 || !result) throw EIdSocketError(SocketErrorFromLookup(r, errno));
-    uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(result);
-    return AddressToDotted(address);
+    ReapLookups();
+    auto lookup = std::make_unique<TLookup>(host);
+    gaicb* list[] = {&lookup->Request};
+    if (int r = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); r != 0) throw EIdSocketError(SocketErrorFromLookup(r, errno));
+    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+    int r;
+    while ((r = ::gai_error(&lookup->Request)) == EAI_INPROGRESS) {
+        if (cancel && cancel->Cancelled()) {
+            AbandonLookup(std::move(lookup));
+            throw EIdCancelled();
+        }
+        int64_t slice = kLookupCancelCheckMs;
+        if (deadline >= 0) slice = std::min(slice, deadline - MonotonicMs());
+        if (slice <= 0) {
+            AbandonLookup(std::move(lookup));
+            throw EIdConnectTimeout();
+        }
+        const timespec wait{static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000L};
+        const gaicb* waiting[] = {&lookup->Request};
+        ::gai_suspend(waiting, 1, &wait);  // returns when done, at the time-out, or on a signal
+    }
+    const addrinfo* found = lookup->Request.ar_result;
+    if (r != 0 || !found) throw EIdSocketError(SocketErrorFromLookup(r, errno));
+    return AddressToDotted(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
 }
 
 uint32_t TIdStack::DottedToAddress(std::string_view text) {

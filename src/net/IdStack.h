@@ -2,9 +2,12 @@
 // The process-wide socket stack: the one place that calls the system's socket functions. Every
 // failed call becomes an EIdSocketError carrying the Windows socket error number that the
 // system's own code maps to, so numbers and texts are the same on every platform.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/Clock.h"
 
 namespace zel {
 
@@ -32,8 +35,27 @@ int32_t SocketErrorFromErrno(int err) noexcept;
 // The Windows socket error number for a failed name lookup (getaddrinfo's result and errno).
 int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept;
 
-// A monotonic millisecond clock that never wraps, for deadlines inside the transport.
-int64_t MonotonicMs() noexcept;
+// Raised by one thread to end another thread's transport waits at once: every wait that watches
+// it (lookup, connect, read, send) raises EIdCancelled from the moment it is raised. It cannot be
+// lowered again: a cancelled fetch is over.
+class TIdCancelSignal {
+public:
+    // EIdSocketError when the system has no descriptor left for it.
+    TIdCancelSignal();
+    ~TIdCancelSignal();
+    TIdCancelSignal(const TIdCancelSignal&) = delete;
+    TIdCancelSignal& operator=(const TIdCancelSignal&) = delete;
+
+    // Any thread, any number of times.
+    void Cancel() noexcept;
+    bool Cancelled() const noexcept { return FCancelled.load(std::memory_order_acquire); }
+    // Readable once raised, for the waits to watch beside their socket.
+    TIdStackSocketHandle Handle() const noexcept { return FHandle; }
+
+private:
+    std::atomic<bool> FCancelled{false};
+    TIdStackSocketHandle FHandle;
+};
 
 class TIdStack {
 public:
@@ -58,7 +80,7 @@ public:
     // A connect that gives up after `timeoutMs` (negative: no limit): false when the time ran out
     // with the attempt still pending (the caller closes the socket), true when connected.
     bool ConnectWithTimeout(TIdStackSocketHandle socket, const std::string& ip, int32_t port,
-                            TIdIPVersion ipVersion, int32_t timeoutMs);
+                            TIdIPVersion ipVersion, int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
     // Receives what is waiting, without blocking: the count, 0 when the peer has closed, or
     // kWouldBlock when nothing can be read yet.
     static constexpr int32_t kWouldBlock = -1;
@@ -67,10 +89,10 @@ public:
     // Without `wait`, kWouldBlock when the system can take nothing now.
     int32_t Send(TIdStackSocketHandle socket, const char* data, int32_t length, bool wait = true);
     // True when the socket is readable (data waiting, or the peer closed) within `timeoutMs`
-    // (IdTimeoutInfinite: no limit; 0: poll).
-    bool WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs);
+    // (IdTimeoutInfinite: no limit; 0: poll). EIdCancelled once `cancel` is raised.
+    bool WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
     // True when a send could take bytes within `timeoutMs` (same values as WaitReadable).
-    bool WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs);
+    bool WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel = nullptr);
     // Shuts down sending, then closes; never raises.
     void Disconnect(TIdStackSocketHandle socket) noexcept;
     void SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value);
@@ -79,8 +101,12 @@ public:
 
     // Exactly four decimal parts of 0..255 separated by "."; leading zeros allowed.
     static bool IsIPv4Address(std::string_view text) noexcept;
-    // "127.0.0.1" for LOCALHOST in any case, a dotted address unchanged, else a lookup.
-    std::string ResolveHost(const std::string& host, TIdIPVersion ipVersion);
+    // "127.0.0.1" for LOCALHOST in any case, a dotted address unchanged, else a lookup that the
+    // system runs in the background while this waits at most `timeoutMs` (negative: no limit):
+    // EIdConnectTimeout when the time runs out first (a lookup is a connect's first step), and
+    // EIdCancelled once `cancel` is raised. A lookup given up on is left to finish on its own.
+    std::string ResolveHost(const std::string& host, TIdIPVersion ipVersion, int32_t timeoutMs = -1,
+                            const TIdCancelSignal* cancel = nullptr);
     // Dotted text to network-order address: each of the first four parts converted as an integer
     // (EConvertError when one is not) and kept as one byte.
     static uint32_t DottedToAddress(std::string_view text);

@@ -36,6 +36,7 @@ void TIdTCPClientCustom::Connect() {
         if (FConnectTimeout > 0) handler->ConnectTimeout = FConnectTimeout;
         if (FReadTimeout > 0) handler->ReadTimeout = FReadTimeout;
         handler->Deadline = Deadline;
+        handler->Cancel = Cancel;
         handler->Open();
         DoStatus(hsConnected);
         if (OnConnected) OnConnected(*this);

@@ -19,6 +19,8 @@ public:
     std::function<void(TIdIOHandlerSocket&)> OnAfterBind;
     // Handed to the handler at every Connect: see TIdIOHandler::Deadline.
     int64_t Deadline = 0;
+    // Handed to the handler at every Connect: see TIdIOHandler::Cancel.
+    const TIdCancelSignal* Cancel = nullptr;
 
     // The handler's values while there is a handler, else the connection's own; setting stores
     // both. Milliseconds; ConnectTimeout 0: a plain blocking connect; ReadTimeout 0: no limit.

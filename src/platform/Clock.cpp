@@ -16,6 +16,11 @@ uint32_t TickCount() noexcept {
     return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
 }
 
+int64_t MonotonicMs() noexcept {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 TDateTime Now() noexcept {
     auto now = std::chrono::system_clock::now();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();

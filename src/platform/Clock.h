@@ -9,6 +9,9 @@ using TDateTime = double;
 
 // Milliseconds since an arbitrary start; wraps after about 49.7 days.
 uint32_t TickCount() noexcept;
+// Milliseconds of a clock that never wraps and never jumps with the wall clock: for deadlines and
+// schedules.
+int64_t MonotonicMs() noexcept;
 // The current local date-time.
 TDateTime Now() noexcept;
 // Whole seconds between two date-times (absolute difference, truncated). Both are first rounded to

@@ -1,7 +1,13 @@
 #pragma once
 // Shared pieces of the transport tests: a client connected to a loopback peer, and a clock.
+#include <arpa/inet.h>
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "net/IdTCPClient.h"
 
@@ -20,5 +26,43 @@ inline std::unique_ptr<zel::TIdTCPClient> ConnectedClient(int port, int32_t read
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
 }
+
+// A name server on 127.0.0.1:53 that takes every query and never answers (scripts/in-netns.sh
+// points the resolver there). Not Ready where the port cannot be had or lookups go elsewhere.
+class TSilentResolver {
+public:
+    TSilentResolver() {
+        std::ifstream conf("/etc/resolv.conf");
+        std::string line;
+        bool ours = false;
+        while (std::getline(conf, line))
+            if (line.rfind("nameserver", 0) == 0) {
+                ours = line.find("127.0.0.1") != std::string::npos;
+                break;
+            }
+        FFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(53);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        FReady = ours && FFd >= 0 && ::bind(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~TSilentResolver() { ::close(FFd); }
+    TSilentResolver(const TSilentResolver&) = delete;
+    TSilentResolver& operator=(const TSilentResolver&) = delete;
+
+    bool Ready() const noexcept { return FReady; }
+    // The queries that arrived so far.
+    int Queries() {
+        char packet[512];
+        while (::recv(FFd, packet, sizeof packet, 0) > 0) ++FQueries;
+        return FQueries;
+    }
+
+private:
+    int FFd = -1;
+    bool FReady = false;
+    int FQueries = 0;
+};
 
 }  // namespace zeltest

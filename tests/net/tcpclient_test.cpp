@@ -5,6 +5,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <future>
+#include <thread>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -76,6 +77,65 @@ TEST(TCPClient, ConnectTimeoutEndsAtItsDeadline) {
     bare.ConnectTimeout = 200;
     EXPECT_THROW(bare.Open(), EIdConnectTimeout);
     EXPECT_FALSE(bare.BindingAllocated());
+}
+
+// A cancel raised by another thread ends every wait of a connect, a lookup, a read or a send at
+// once; a lookup the resolver never answers ends with the connect's time-out.
+TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
+    TLoopbackPeer silent([](TPeerConnection& c) { c.Silent(); });
+    TLoopbackPeer queueOnly([](TPeerConnection&) {}, -1);
+    TFullQueue full(queueOnly.Port());
+    TSilentResolver resolver;
+    enum TStage { kConnect, kRead, kSend };
+    // what | host | port | connect time-out | stage | cancel after ms (-1 never) | cancelled, else timed out | ms
+    struct Case { const char* what; std::string host; int port; int32_t connectTimeout; TStage stage; int cancelMs; bool cancelled; int ms; } cases[] = {
+        {"connect", "127.0.0.1", queueOnly.Port(), 0, kConnect, 150, true, 150},
+        {"read", "127.0.0.1", silent.Port(), 0, kRead, 150, true, 150},
+        {"send", "127.0.0.1", silent.Port(), 0, kSend, 150, true, 150},
+        {"raised before", "127.0.0.1", silent.Port(), 0, kRead, 0, true, 0},
+        {"lookup", "box.invalid", 80, 0, kConnect, 150, true, 150},
+        {"lookup bounded", "box.invalid", 80, 300, kConnect, -1, false, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool lookup = c.host != "127.0.0.1";
+        if (lookup && !resolver.Ready()) {
+            std::fprintf(stderr, "skipped \"%s\": no silent resolver on 127.0.0.1:53 here\n", c.what);
+            continue;
+        }
+        const int queries = resolver.Ready() ? resolver.Queries() : 0;
+        TIdCancelSignal cancel;
+        TIdTCPClient client;
+        client.Host = c.host;
+        client.Port = c.port;
+        client.SetConnectTimeout(c.connectTimeout);
+        client.Cancel = &cancel;
+        if (c.cancelMs == 0) cancel.Cancel();
+        std::thread canceller([&] {
+            if (c.cancelMs <= 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.cancelMs));
+            cancel.Cancel();
+        });
+        auto t0 = std::chrono::steady_clock::now();
+        try {
+            client.Connect();
+            if (c.stage == kRead) client.IOHandler()->ReadLine();
+            if (c.stage == kSend) client.IOHandler()->WriteBytes(std::string(64 << 20, 'x'));
+            ADD_FAILURE() << "nothing ended the wait";
+        } catch (const EIdCancelled& e) {
+            EXPECT_TRUE(c.cancelled);
+            EXPECT_STREQ(e.what(), "Operation cancelled.");
+        } catch (const EIdConnectTimeout&) {
+            EXPECT_FALSE(c.cancelled);
+        }
+        const int64_t ms = ElapsedMs(t0);
+        canceller.join();
+        EXPECT_GE(ms, c.ms - 20);
+        EXPECT_LT(ms, c.ms + 400);
+        if (lookup) {
+            EXPECT_GT(resolver.Queries(), queries) << "the lookup did not ask the silent resolver";
+        }
+    }
 }
 
 TEST(TCPClient, RefusalArrivesBeforeTheTimeOut) {
