@@ -56,6 +56,17 @@ int64_t ParseContentLength(std::string_view text) {
     return value;
 }
 
+// The length the Content-Length lines state (-1: none, or none readable). Lines that state
+// different lengths leave no way to tell where the body ends, so they refuse the reply.
+int64_t ContentLengthOf(const TIdHeaderList& headers) {
+    TStringList values;
+    headers.Extract("Content-Length", &values);
+    const int64_t length = values.Count() > 0 ? ParseContentLength(values.Strings(0)) : -1;
+    for (const std::string& value : values.Lines())
+        if (ParseContentLength(value) != length) throw EIdException("Conflicting Content-Length values.");
+    return length;
+}
+
 // The size of a chunk: hexadecimal up to the first blank or ";" (a chunk extension follows it),
 // fitting 32 bits; anything else is no chunk size at all.
 int64_t ChunkSize(std::string_view line) {
@@ -73,10 +84,11 @@ int64_t ChunkSize(std::string_view line) {
     return size;
 }
 
-// Control bytes in a URL part would end up as extra lines of the request head.
-bool HasControlBytes(std::string_view s) {
+// Control bytes in a URL part would end up as extra lines of the request head, and a blank would
+// split the request line into more than its three fields.
+bool BreaksRequestHead(std::string_view s) {
     for (char c : s)
-        if (static_cast<unsigned char>(c) < 32 || c == 127) return true;
+        if (static_cast<unsigned char>(c) <= 32 || c == 127) return true;
     return false;
 }
 
@@ -168,7 +180,7 @@ void TIdResponseHeaderInfo::ProcessHeaders() {
     ContentLanguage = RawHeaders.Values("Content-Language");
     ContentType = RawHeaders.Values("Content-Type");
     Pragma = RawHeaders.Values("Pragma");
-    SetContentLength(ParseContentLength(Trim(RawHeaders.Values("Content-Length"))));
+    SetContentLength(ContentLengthOf(RawHeaders));
     Location = RawHeaders.Values("Location");
     Server = RawHeaders.Values("Server");
     ProxyConnection = RawHeaders.Values("Proxy-Connection");
@@ -268,7 +280,7 @@ void TIdCustomHTTP::PrepareRequest() {
     else if (FURL.Port.empty())
         throw EIdUnknownProtocol();
     for (const std::string* part : {&FURL.Host, &FURL.Port, &FURL.Path, &FURL.Document, &FURL.Params})
-        if (HasControlBytes(*part)) throw EIdException("Invalid URL.");
+        if (BreaksRequestHead(*part)) throw EIdException("Invalid URL.");
     FRequest.URL = FURL.Path + FURL.Document + FURL.Params;
     FRequest.IPVersion = parsed.IPVersion;
     FURL.IPVersion = parsed.IPVersion;
@@ -378,11 +390,15 @@ void TIdCustomHTTP::ReadBody(TStream& sink) {
     const int64_t length = FResponse.ContentLength();
     if (length > 0) {
         if (length > MaxBodySize) TooLarge();
+        const int64_t start = sink.Position();
         try {
             io.ReadToStream(sink, length, false);
         } catch (const EIdConnClosedGracefully&) {
-            // A body cut short by the peer's close is what arrived.
+            // The peer's close ends the read; whether the body is whole is decided below.
         }
+        // The read also stops short without raising when the close was noticed before it began.
+        // Half a body taken as a whole one would hand the caller a truncated document.
+        if (sink.Position() - start < length) throw EIdException("Connection closed before the whole body arrived.");
     } else if (!FResponse.HasContentLength()) {
         // Up to the peer's close; one byte beyond the cap shows the body is too large.
         const int64_t start = sink.Position();

@@ -137,7 +137,7 @@ public:
     TIdHeaderList WWWAuthenticate, ProxyAuthenticate;
 
     void Clear() override;
-    // Takes the fields from RawHeaders.
+    // Takes the fields from RawHeaders; EIdException when Content-Length lines state different lengths.
     void ProcessHeaders();
 };
 
@@ -183,8 +183,8 @@ public:
     int32_t ResponseCode() const { return FHTTPProto.Response.ResponseCode(); }
     const std::string& ResponseText() const noexcept { return FHTTPProto.Response.ResponseText; }
 
-    // The body of the reply to a GET of `url`, byte for byte. Raises on any failure, and on a
-    // reply whose status is not a success.
+    // The body of the reply to a GET of `url`, byte for byte. Raises on any failure, on a reply
+    // whose status is not a success, and on a body shorter than its Content-Length.
     std::string Get(const std::string& url);
 
 private:

@@ -615,9 +615,13 @@ void TXMLItem::ApplyTag(std::string_view tag) {
 }
 
 void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
+    FLoadComplete = false;
     Clear();
     SetName(std::string());
     TXMLItem* current = this;
+    // Whether a start tag opened the loading item itself: until then nothing is open, even while
+    // empty elements are added to it.
+    bool topOpened = false;
     int depth = 1;
     // Whether the text of the item at each open level holds a non-blank byte, kept as texts change
     // so that an element with many text runs is not rescanned for every run.
@@ -655,6 +659,7 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
                 if (!current) break;
                 if (!HasNonBlank(current->FName)) {
                     current->ApplyTag(token);
+                    topOpened = topOpened || current == this;
                 } else {
                     if (depth >= MaxXMLNesting) tokenizer.Error("Elements nested too deeply");
                     current = current->New();
@@ -682,27 +687,35 @@ void TXMLItem::LoadFromTokenizer(TXMLTokenizer& tokenizer) {
         }
         tokenizer.NextToken();
     }
+    // The loader takes a document cut short as it is; this tells callers that need the whole one.
+    FLoadComplete = !current || (current == this && !topOpened);
 }
 
 template <class Tokenizer>
 void TXMLItem::LoadWith(TStream& stream) {
     TECXMLParser* parser = FParser;
-    bool allow = true;
-    if (parser && parser->BeforeLoad) parser->BeforeLoad(*parser, allow);
-    if (!allow) return;
-    {
-        // Loading sends no change notifications; the handler comes back also when an error passes.
-        struct HandlerGuard {
-            TECXMLParser* parser;
-            TECXMLParser::TXMLItemChanged saved;
-            ~HandlerGuard() {
-                if (parser) parser->XMLItemChanged = std::move(saved);
-            }
-        } guard{parser, parser ? std::exchange(parser->XMLItemChanged, nullptr) : nullptr};
-        Tokenizer tokenizer(stream);
-        LoadFromTokenizer(tokenizer);
+    try {
+        bool allow = true;
+        if (parser && parser->BeforeLoad) parser->BeforeLoad(*parser, allow);
+        if (!allow) return;
+        {
+            // Loading sends no change notifications; the handler comes back also when an error passes.
+            struct HandlerGuard {
+                TECXMLParser* parser;
+                TECXMLParser::TXMLItemChanged saved;
+                ~HandlerGuard() {
+                    if (parser) parser->XMLItemChanged = std::move(saved);
+                }
+            } guard{parser, parser ? std::exchange(parser->XMLItemChanged, nullptr) : nullptr};
+            Tokenizer tokenizer(stream);
+            LoadFromTokenizer(tokenizer);
+        }
+        if (parser && parser->OnLoaded) parser->OnLoaded(*parser);
+    } catch (...) {
+        // Whatever raised (the stream, the tokenizer or an event), the caller got no whole load.
+        FLoadComplete = false;
+        throw;
     }
-    if (parser && parser->OnLoaded) parser->OnLoaded(*parser);
 }
 
 void TXMLItem::LoadFromStream(TStream& stream) { LoadWith<TXMLTokenizer>(stream); }

@@ -63,6 +63,10 @@ public:
     void LoadFromStream(TStream& stream);
     void LoadFromLargeStream(TStream& stream);
     void LoadFromTokenizer(TXMLTokenizer& tokenizer);
+    // True when the last load into this item left no element open (no element at all, or a top
+    // element that was closed or self-closing, whatever follows it); false when the input ended
+    // inside an element, when the last load raised, and when the item was never loaded.
+    bool LoadComplete() const noexcept { return FLoadComplete; }
 
     std::string AsString(int indent);
     std::string TagText() const;
@@ -83,6 +87,7 @@ private:
     TECXMLParser* FParser = nullptr;
     bool FNotify = true;
     bool FCrLfInAsString = true;
+    bool FLoadComplete = false;
     const bool FMadeByNew;
 };
 

@@ -83,6 +83,8 @@ std::string Repeat(const std::string& s, int n) {
 }
 
 const std::string kOk = "HTTP/1.1 200 OK\r\n";
+const std::string kCutShort = "Connection closed before the whole body arrived.";
+const std::string kConflict = "Conflicting Content-Length values.";
 
 }  // namespace
 
@@ -121,7 +123,6 @@ TEST(HTTP, ReplyShapes) {
         {kOk + "content-length: 3\r\n\r\nabcdef", true, 0, "body:abc"},
         {kOk + "Content-Length: 0\r\n\r\n", true, 0, "body:"},
         {"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\nabc", false, 0, "body:abc"},
-        {kOk + "Content-Length: 10\r\n\r\nabcd", false, 0, "body:abcd"},
         {kOk + "Content-Length: +2\r\n\r\nokEXTRA", false, 0, "body:okEXTRA"},  // no length: up to the close
         {chunked + "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", true, 0, "body:abcde"},
         {chunked + "3 ; ext=1\r\nabc\r\n0\r\n\r\n", true, 0, "body:abc"},
@@ -161,6 +162,16 @@ TEST(HTTP, ReplyShapes) {
         {kOk + Repeat("X-A: 1\r\n", 255) + "Content-Length: 1\r\n\r\n!", true, 0, "Too many header lines."},
         {kOk + Repeat("X-A: 1\r\n", 254) + "Content-Length: 1\r\n\r\n!", true, 0, "body:!"},
         {"HTTP/1.1 200 " + std::string(16400, 'x') + "\r\n\r\n", false, 0, "Max line length exceeded."},
+        // Faults of the framing: a body cut short by the close, and lengths that disagree.
+        {kOk + "Content-Length: 10\r\n\r\nabcd", false, 0, kCutShort},
+        {kOk + "Content-Length: 3\r\n\r\n", false, 0, kCutShort},
+        {kOk + "Content-Length: 40000\r\n\r\n" + std::string(39999, 'f'), false, 0, kCutShort},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnope", false, 0, kCutShort},
+        {kOk + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nokX", true, 0, kConflict},
+        {kOk + "Content-Length: 2\r\nX: 1\r\ncontent-length: +2\r\n\r\nok", true, 0, kConflict},
+        {kOk + "Transfer-Encoding: chunked\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n0\r\n\r\n", true, 0, kConflict},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\nContent-Length: 5\r\n\r\nnope!", true, 0, kConflict},
+        {kOk + "Content-Length: 2\r\ncontent-length: 2\r\nContent-Length:  002 \r\n\r\nokX", true, 0, "body:ok"},
     };
     for (const auto& c : cases) {
         THttpPeer peer(c.reply, c.keepOpen);
@@ -238,6 +249,12 @@ TEST(HTTP, RefusedUrlsSendNothing) {
         {base + "/a\tb/x", "Invalid URL."},
         {base + "\t/x", "Invalid URL."},
         {"http://127.0.0.1\r\n:" + std::to_string(peer.Port()) + "/x", "Invalid URL."},
+        // A blank would split the request line: "GET /a HTTP/1.0 HTTP/1.1".
+        {base + "/a HTTP/1.0", "Invalid URL."},
+        {base + "/a b/x", "Invalid URL."},
+        {base + "/x?a=b c", "Invalid URL."},
+        {"http://127.0.0.1 :" + std::to_string(peer.Port()) + "/x", "Invalid URL."},
+        {"http://127.0.0.1: " + std::to_string(peer.Port()) + "/x", "Invalid URL."},
         {"https://127.0.0.1:" + std::to_string(peer.Port()) + "/x", "IOHandler value is not valid"},
         {"ftp://127.0.0.1/x", ""},  // EIdUnknownProtocol has an empty message
     };
