@@ -4,8 +4,8 @@
 #include <string_view>
 #include <thread>
 
-#include "device/UThread.h"
 #include "net/IdHTTP.h"
+#include "platform/Exceptions.h"
 #include "platform/TextUtils.h"
 #include "xml/ECXMLParser.h"
 
@@ -27,9 +27,11 @@ constexpr int32_t kKernelRunning = 10013;
 constexpr int32_t kStatusConnected = 102;
 constexpr int32_t kStatusNoAnswer = 201;
 constexpr int32_t kTestTimeoutMs = 2000;
-// Detection and the connection test block the host's main thread: bound them.
+// Detection and the connection test block the host's main thread: bound them. The test only
+// needs the box's first reply, and a host creating many instances runs one test after another.
+constexpr int32_t kTestExchangeTimeoutMs = 3000;
 constexpr int32_t kDetectTimeoutMs = 5000;
-constexpr int32_t kMainThreadExchangeTimeoutMs = 10000;
+constexpr int32_t kDetectExchangeTimeoutMs = 10000;
 constexpr int32_t kWaitStepMs = 100;
 constexpr std::string_view kDetectFailedText = "Error Reading Configuration! Please check IP-Adress";
 
@@ -51,10 +53,14 @@ private:
 };
 
 // Loads a reply through the parser's stream load: the 4096-byte window first, then, for a line or a
-// tag that does not fit it, a window that holds the whole reply.
+// tag that does not fit it, a window that holds the whole reply. A reply the box cannot have sent
+// as it stands raises: one with a NUL byte (the document would end there), or one that ends inside
+// an element (a reply cut short, where the last reading may be cut in the middle).
 void LoadReply(TECXMLParser& parser, const std::string& body) {
+    if (body.find('\0') != std::string::npos) throw Exception("The reply holds a NUL byte");
     TBytesViewStream stream(body);
     parser.LoadFromStream(stream);
+    if (!parser.RootItem().LoadComplete()) throw Exception("The reply ends inside an element");
 }
 
 }  // namespace
@@ -74,6 +80,8 @@ TZELALL3000::TZELALL3000(IZELKernel* kernel, uint16_t instanceID, const TZELModu
     request(FDebugServer, IID_IZELDebugServer, ">Couldn't obtain DebugServer Object");
 
     FLastUpdate = Now();
+    FScheduleMs = MonotonicMs();
+    FFetchDone = std::make_unique<PostedCall>([this] { FinishTimerUpdate(); });
     FTimer = std::make_unique<WindowTimer>(kTimerIntervalMs, [this] { OnTimerTick(); }, true);
     LoadSettings();
     Log(LogCodeInfo, "Interface Create");
@@ -82,6 +90,10 @@ TZELALL3000::TZELALL3000(IZELKernel* kernel, uint16_t instanceID, const TZELModu
 TZELALL3000::~TZELALL3000() {
     // Nothing here may throw: every step runs even when an earlier one failed.
     FDestroying = true;
+    // A fetch still under way is given up: its thread ends at once, and its result is dropped
+    // with the call that would have handed it over.
+    FTimerFetch.reset();
+    FFetchDone.reset();
     Log(LogCodeInfo, "Interface Destroy");
     try {
         if (FTimer) {
@@ -244,7 +256,7 @@ HRESULT TZELALL3000::TestConnection() {
     if (!running) return S_OK;
     try {
         TIdHTTP http;
-        LimitFetch(http, kTestTimeoutMs, kMainThreadExchangeTimeoutMs);
+        LimitFetch(http, kTestTimeoutMs, kTestExchangeTimeoutMs);
         Debug("Testing connection on " + FConfig.IPAddress.Str());
         const std::string body = http.Get(DeviceURL());
         if (body.find("ALL3000") != std::string::npos) {
@@ -269,7 +281,7 @@ HRESULT TZELALL3000::DetectSensors() {
     std::string body;
     try {
         TIdHTTP http;
-        LimitFetch(http, kDetectTimeoutMs, kMainThreadExchangeTimeoutMs);
+        LimitFetch(http, kDetectTimeoutMs, kDetectExchangeTimeoutMs);
         body = http.Get(DeviceURL());
     } catch (...) {
         ShowMessageBox(std::string(kDetectFailedText));
@@ -278,11 +290,22 @@ HRESULT TZELALL3000::DetectSensors() {
     try {
         TECXMLParser parser;
         LoadReply(parser, body);
-        TXMLItem* data = parser.RootItem().ItemByName("data");
+        // A reply without the box's data, or without a single sensor code, is no box's answer:
+        // taken as one, it would set every input to "Unknown" and unbind them at the next OK.
+        TXMLItem& root = parser.RootItem();
+        const int dataIndex = root.IndexOfName("data");
+        if (dataIndex < 0) throw Exception("The reply has no data");
+        TXMLItem* data = root.SubItems(dataIndex);
+        std::string codes[kALL3000Inputs];
+        bool anyCode = false;
         for (int i = 0; i < kALL3000Inputs; ++i) {
-            const std::string& code = data->ItemByName("s" + std::to_string(i))->Text();
-            FConfig.Devices[i].DeviceType = code.empty() ? stNone : SensorTypeFromCode(StrToInt(code));
+            const int index = data->IndexOfName("s" + std::to_string(i));
+            if (index >= 0) codes[i] = data->SubItems(index)->Text();
+            anyCode = anyCode || !codes[i].empty();
         }
+        if (!anyCode) throw Exception("The reply has no sensor code");
+        for (int i = 0; i < kALL3000Inputs; ++i)
+            FConfig.Devices[i].DeviceType = codes[i].empty() ? stNone : SensorTypeFromCode(StrToInt(codes[i]));
     } catch (...) {
         // A reply that cannot be read, or a code that is no number: the types set so far stay.
         ShowMessageBox(std::string(kDetectFailedText));
@@ -295,22 +318,24 @@ HRESULT TZELALL3000::UpdateNow() {
     // Waiting handles messages, and the host may release the instance meanwhile.
     TKeepAlive keep(*this);
     Debug("Updating...");
-    {
-        TReaderThread thread(DeviceURL());
-        while (thread.Busy()) WaitWithMessages(kWaitStepMs);
-        bool read = false;
-        if (thread.Success() && !Trim(thread.Body()).empty()) {
-            try {
-                WriteReadings(thread.Body());
-                read = true;
-            } catch (...) {
-                // A reply that cannot be loaded counts as no reply.
-            }
-        }
-        if (!read) Debug(">Error reading Values!");
-    }
-    FLastUpdate = Now();
+    TReaderThread fetch(DeviceURL());
+    while (fetch.Busy()) WaitWithMessages(kWaitStepMs);
+    FinishUpdate(fetch);
     return S_OK;
+}
+
+void TZELALL3000::FinishUpdate(const TReaderThread& fetch) {
+    bool read = false;
+    if (fetch.Success() && !Trim(fetch.Body()).empty()) {
+        try {
+            WriteReadings(fetch.Body());
+            read = true;
+        } catch (...) {
+            // A reply that cannot be loaded counts as no reply.
+        }
+    }
+    if (!read) Debug(">Error reading Values!");
+    FLastUpdate = Now();
 }
 
 void TZELALL3000::WriteReadings(const std::string& body) {
@@ -340,32 +365,43 @@ void TZELALL3000::WriteReadings(const std::string& body) {
 
 // ---- timer -------------------------------------------------------------------------------------
 
-bool TZELALL3000::IsUpdateDue(TDateTime now) const noexcept {
-    const int64_t elapsed = SecondsBetween(FLastUpdate, now);
-    // A comparison rather than Interval - elapsed: with a negative Interval and a huge elapsed time
-    // the difference would leave the 64-bit range.
-    return elapsed >= static_cast<int64_t>(FConfig.Interval);
+bool TZELALL3000::IsUpdateDue(int64_t nowMs) const noexcept {
+    if (FConfig.Interval <= 0) return true;
+    return nowMs >= FScheduleMs + int64_t{FConfig.Interval} * 1000 - kTimerIntervalMs / 2;
 }
 
 bool TZELALL3000::TimerEnabled() const { return FTimer && FTimer->Enabled(); }
 
 void TZELALL3000::OnTimerTick() {
-    if (FDestroying || !FTimer) return;
+    if (FDestroying || !FTimer || FTimerFetch) return;
+    const int64_t now = MonotonicMs();
+    if (!IsUpdateDue(now)) return;
+    // The host may release its last reference while it handles the debug message; declared
+    // first, this is dropped last, and nothing touches the instance after it.
+    TKeepAlive keep(*this);
+    // The next start is one Interval after this one's scheduled start, so that a late tick or a
+    // long update does not push every later update back; a schedule left behind starts anew.
+    const int64_t interval = int64_t{FConfig.Interval} * 1000;
+    FScheduleMs = interval > 0 && FScheduleMs + 2 * interval > now ? FScheduleMs + interval : now;
     try {
-        if (!IsUpdateDue(Now())) return;
-        // The update processes messages while it waits, and the host may release its last
-        // reference meanwhile; this one keeps the instance alive until the handler is done.
-        // Declared first, it is dropped last: nothing below touches the instance after it.
-        TKeepAlive keep(*this);
         FTimer->SetEnabled(false);
-        try {
-            UpdateNow();
-        } catch (...) {
-            // An update reports its own failures; the timer must run again regardless.
-        }
-        if (FTimer) FTimer->SetEnabled(true);
+        Debug("Updating...");
+        PostedCall* done = FFetchDone.get();
+        FTimerFetch = std::make_unique<TReaderThread>(DeviceURL(), [done] { done->Post(); });
     } catch (...) {
+        // No fetch could be started: the next tick tries again.
+        if (FTimer) FTimer->SetEnabled(true);
     }
+}
+
+void TZELALL3000::FinishTimerUpdate() {
+    // Also reached while the destructor lets the host handle messages: nothing may start then.
+    if (FDestroying || !FTimerFetch || FTimerFetch->Busy()) return;
+    // The host's calls below may release the instance; it lives until this handler is done.
+    TKeepAlive keep(*this);
+    const std::unique_ptr<TReaderThread> fetch = std::move(FTimerFetch);
+    FinishUpdate(*fetch);
+    if (FTimer && !FDestroying) FTimer->SetEnabled(true);
 }
 
 // ---- the configuration interface ---------------------------------------------------------------

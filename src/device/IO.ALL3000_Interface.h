@@ -7,6 +7,7 @@
 
 #include "device/IO.ALL3000_Types.h"
 #include "device/PropertyPage.h"
+#include "device/UThread.h"
 #include "device/UZELUtils.h"
 #include "host/UZELTypes.h"
 #include "platform/Clock.h"
@@ -33,13 +34,19 @@ public:
     virtual HRESULT DetectSensors();
     virtual HRESULT UpdateNow();
 
-    // The timer's handler: starts an update when one is due.
+    // The timer's handler: when an update is due, turns the timer off, starts the update's fetch
+    // and returns at once. The fetch's end is handed back through the event loop, and the update
+    // is finished there (FinishTimerUpdate).
     void OnTimerTick();
-    // Due once at least Interval whole seconds lie between the last update (or construction) and
-    // `now`; always with an Interval of 0 or less.
-    bool IsUpdateDue(TDateTime now) const noexcept;
+    // Due `Interval` seconds after the start of the last timer update (or construction), so updates
+    // start every Interval seconds whatever they take; half a tick early counts, since ticks do
+    // not come to the millisecond. Always with an Interval of 0 or less. `nowMs` is MonotonicMs().
+    bool IsUpdateDue(int64_t nowMs) const noexcept;
+    // End of the last update, or construction time.
     TDateTime LastUpdate() const noexcept { return FLastUpdate; }
     bool TimerEnabled() const;
+    // Whether a timer update's fetch is under way.
+    bool FetchRunning() const noexcept { return FTimerFetch != nullptr; }
 
 protected:
     ~TZELALL3000() override;
@@ -79,7 +86,13 @@ private:
     std::string DeviceURL() const;
     // The connection test that SetConfiguration runs: S_OK unless the fetch failed.
     HRESULT TestConnection();
-    // Writes every bound reading of a reply; a reading that fails is reported and skipped.
+    // The end of every update once its fetch is over: the readings written, or ">Error reading
+    // Values!" when there is nothing readable, and FLastUpdate.
+    void FinishUpdate(const TReaderThread& fetch);
+    // Runs through the event loop when a timer update's fetch has ended.
+    void FinishTimerUpdate();
+    // Writes every bound reading of a reply; a reading that fails is reported and skipped. Raises,
+    // writing nothing, for a reply that cannot be read whole.
     void WriteReadings(const std::string& body);
 
     TIntf<IZELKernel> FKernel;
@@ -93,7 +106,12 @@ private:
     TZELALL3000Settings FConfig;
     uint16_t FInstanceID;
     TDateTime FLastUpdate = 0;
+    // MonotonicMs() of the last timer update's scheduled start, or of construction.
+    int64_t FScheduleMs = 0;
     std::unique_ptr<WindowTimer> FTimer;
+    // The fetch of the timer update under way, and what hands its end to the main thread.
+    std::unique_ptr<TReaderThread> FTimerFetch;
+    std::unique_ptr<PostedCall> FFetchDone;
     TConfigIntf FConfigIntf;
     TPropertyPagePtr FPropertyPage;
     bool FDestroying = false;

@@ -1,7 +1,6 @@
 #include "device/UThread.h"
 
 #include <chrono>
-#include <system_error>
 
 #include "net/IdHTTP.h"
 #include "platform/Clock.h"
@@ -16,18 +15,26 @@ void LimitFetch(TIdHTTP& http, int32_t timeoutMs, int32_t exchangeTimeoutMs) {
     http.MaxBodySize = kMaxReplyBytes;
 }
 
-TReaderThread::TReaderThread(std::string url) : URL(std::move(url)) {
+TReaderThread::TReaderThread(std::string url, std::function<void()> onDone)
+    : URL(std::move(url)), FOnDone(std::move(onDone)) {
     try {
+        FCancel = std::make_unique<TIdCancelSignal>();
         FThread = std::thread([this] { Execute(); });
-    } catch (const std::system_error&) {
-        // A thread that cannot start is a fetch that failed.
+    } catch (const std::exception&) {
+        // A thread that cannot start (no thread or descriptor left) is a fetch that failed.
         FSuccess = false;
         FBusy.store(false, std::memory_order_release);
+        if (FOnDone) FOnDone();
     }
 }
 
 TReaderThread::~TReaderThread() {
+    Cancel();
     if (FThread.joinable()) FThread.join();
+}
+
+void TReaderThread::Cancel() noexcept {
+    if (FCancel) FCancel->Cancel();
 }
 
 void TReaderThread::Execute() noexcept {
@@ -36,13 +43,19 @@ void TReaderThread::Execute() noexcept {
         http.Request().UserAgent = "Mozilla";
         // Bounded, so that a box that accepts and never answers cannot hold the update for ever.
         LimitFetch(http, kReaderTimeoutMs, kReaderExchangeTimeoutMs);
+        http.Cancel = FCancel.get();
         FBody = http.Get(URL);
     } catch (...) {
-        // Any failure of the fetch, whatever its kind, is reported as Success false.
+        // Any failure of the fetch, a cancel included, is reported as Success false.
         FBody.clear();
         FSuccess = false;
     }
     FBusy.store(false, std::memory_order_release);
+    try {
+        if (FOnDone) FOnDone();
+    } catch (...) {
+        // Telling the creator failed (no memory left); nothing better can be done on this thread.
+    }
 }
 
 void WaitWithMessages(int32_t milliseconds) {

@@ -3,8 +3,12 @@
 // the main thread's messages flowing meanwhile.
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include "net/IdStack.h"
 
 namespace zel {
 
@@ -18,11 +22,14 @@ class TIdHTTP;
 // Bounds a fetch of the module: connect and each read, the whole exchange, the reply's size.
 void LimitFetch(TIdHTTP& http, int32_t timeoutMs, int32_t exchangeTimeoutMs);
 
-// Fetches URL on a thread of its own, started by the constructor. Busy falls as the thread's last
-// step; Success and Body may be read once Busy is false. The destructor waits for the thread.
+// Fetches URL on a thread of its own, started by the constructor. Busy falls when the fetch is
+// over; Success and Body may be read once Busy is false. `onDone`, when given, runs on the thread
+// right after that, as its last step (or at once, when no thread could start): it tells the
+// creator without making it wait. The destructor cancels a fetch still under way and waits for
+// the thread, which then ends within moments.
 class TReaderThread {
 public:
-    explicit TReaderThread(std::string url);
+    explicit TReaderThread(std::string url, std::function<void()> onDone = {});
     ~TReaderThread();
     TReaderThread(const TReaderThread&) = delete;
     TReaderThread& operator=(const TReaderThread&) = delete;
@@ -33,12 +40,17 @@ public:
     bool Success() const noexcept { return FSuccess; }
     const std::string& Body() const noexcept { return FBody; }
 
+    // Any thread: ends the fetch at once, as a failure.
+    void Cancel() noexcept;
+
 private:
     void Execute() noexcept;
 
     std::atomic<bool> FBusy{true};
     bool FSuccess = true;
     std::string FBody;
+    std::function<void()> FOnDone;
+    std::unique_ptr<TIdCancelSignal> FCancel;
     std::thread FThread;
 };
 

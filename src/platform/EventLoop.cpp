@@ -50,6 +50,31 @@ int WindowTimer::Interval() const { return FImpl->timer.interval(); }
 
 void WindowTimer::SetHandler(std::function<void()> handler) { FImpl->handler = std::move(handler); }
 
+struct PostedCall::Impl {
+    QObject receiver;  // lives on the creating thread; its queued calls die with it
+    std::function<void()> handler;
+};
+
+PostedCall::PostedCall(std::function<void()> handler) : FImpl(std::make_unique<Impl>()) {
+    FImpl->handler = std::move(handler);
+}
+
+PostedCall::~PostedCall() = default;
+
+void PostedCall::Post() {
+    Impl* impl = FImpl.get();
+    QMetaObject::invokeMethod(
+        &impl->receiver,
+        [impl] {
+            try {
+                impl->handler();
+            } catch (...) {
+                // Handlers report their own failures; nothing may unwind through the event loop.
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void ProcessMessages() {
     if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents);
 }

@@ -27,6 +27,25 @@ private:
     std::unique_ptr<Impl> FImpl;
 };
 
+// A call that any thread may ask for and that runs on the thread that created this object, while
+// that thread processes messages: how a background thread hands its result to the main thread.
+// Requests not yet run when the object is destroyed are dropped; its owner makes sure that no
+// other thread posts while it is being destroyed.
+class PostedCall {
+public:
+    explicit PostedCall(std::function<void()> handler);
+    ~PostedCall();
+    PostedCall(const PostedCall&) = delete;
+    PostedCall& operator=(const PostedCall&) = delete;
+
+    // Any thread: queues one run of the handler.
+    void Post();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> FImpl;
+};
+
 // Handles every message that is pending now; returns at once when there is none.
 void ProcessMessages();
 // Blocks until a message arrives (true) or `timeoutMs` passes (false); handles what woke it.

@@ -20,21 +20,6 @@ namespace {
 
 constexpr auto kOtherName = MakeConstString("Box");
 
-// An instance that records the updates its timer starts instead of fetching anything.
-class ProbeInstance : public TZELALL3000 {
-public:
-    using TZELALL3000::TZELALL3000;
-    HRESULT UpdateNow() override {
-        ++updates;
-        if (onUpdate) onUpdate();
-        timerEnabledDuringUpdate = TimerEnabled();
-        return S_OK;
-    }
-    std::function<void()> onUpdate;
-    int updates = 0;
-    bool timerEnabledDuringUpdate = true;
-};
-
 TZELALL3000Settings ConfigurationOf(IZELModule* module) {
     TZELALL3000Settings c;
     IZELALL3000* cfg = ConfigOf(module);
@@ -69,13 +54,6 @@ bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
         WaitForMessages(20);
     }
     return true;
-}
-
-size_t IndexOf(const std::vector<std::string>& events, const std::string& e) {
-    for (size_t i = 0; i < events.size(); ++i)
-        if (events[i] == e) return i;
-    ADD_FAILURE() << "no event " << e;
-    return events.size();
 }
 
 }  // namespace
@@ -487,24 +465,28 @@ TEST(Interfaces, ExchangeCallbacksHandsOverBoundDataReceiver) {
 
 // ---- the timer and its due test ----------------------------------------------------------------
 
-TEST(Due, AfterIntervalWholeSecondsWithoutOverflow) {
+TEST(Due, IntervalSecondsAfterTheScheduledStartWithoutOverflow) {
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-    struct Row { int32_t interval; double seconds; bool due; } rows[] = {
-        {60, 0, false},          {60, 59.999, false},      {60, 60, true},          {60, 61.5, true},
-        {60, -59, false},        {60, -60, true},  // a clock set back counts its distance too
-        {1, 0.999, false},       {1, 1, true},             {0, 0, true},            {-1, 0, true},
-        {kMin, 0, true},         {kMin, 1e300, true},      {kMax, kMax - 1.0, false}, {kMax, kMax, true},
-        {kMax, 4294967296.0 + 5, true},  // elapsed beyond 32 bits must not wrap to 5
-        {kMax, 1e300, true},
+    // interval | milliseconds from the scheduled start | due. Half a tick early counts: ticks do not
+    // come to the millisecond.
+    struct Row { int32_t interval; int64_t ms; bool due; } rows[] = {
+        {60, 0, false},       {60, 59499, false},   {60, 59500, true},   {60, 61500, true},
+        {1, 499, false},      {1, 500, true},       {2, 1499, false},    {2, 1500, true},
+        {0, 0, true},         {-1, 0, true},        {kMin, 0, true},
+        {kMax, int64_t{kMax} * 1000 - 501, false},  // beyond 32 bits of milliseconds, no wrap
+        {kMax, int64_t{kMax} * 1000 - 500, true},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE("interval " + std::to_string(r.interval) + ", seconds " + std::to_string(r.seconds));
+        SCOPED_TRACE("interval " + std::to_string(r.interval) + ", ms " + std::to_string(r.ms));
         FakeHost host;
         host.SeedLoopback(1);
         StoreInterval(host, 1, r.interval);
+        // The schedule starts during construction: between these two readings of the clock.
+        const int64_t before = MonotonicMs();
         Held inst(host, 1);
-        EXPECT_EQ(inst->IsUpdateDue(inst->LastUpdate() + r.seconds / 86400.0), r.due);
+        const int64_t after = MonotonicMs();
+        EXPECT_EQ(inst->IsUpdateDue((r.due ? after : before) + r.ms), r.due);
     }
 }
 
@@ -515,24 +497,31 @@ TEST(Due, LastUpdateStartsAtConstruction) {
     Held inst(host, 1);
     EXPECT_GE(inst->LastUpdate(), before);
     EXPECT_LE(inst->LastUpdate(), Now());
-    EXPECT_FALSE(inst->IsUpdateDue(Now())) << "the first update waits a full interval";
+    EXPECT_FALSE(inst->IsUpdateDue(MonotonicMs())) << "the first update waits a full interval";
 }
 
-TEST(Timer, TickStartsDueUpdateWithTimerOff) {
-    struct Row { int32_t interval; int updates; } rows[] = {{0, 1}, {-5, 1}, {60, 0}};
+// A due tick turns the timer off, starts the fetch and returns; the fetch's end comes back through
+// the event loop, which finishes the update and turns the timer on again.
+TEST(Timer, TickStartsTheFetchAndTheLoopFinishesIt) {
+    struct Row { int32_t interval; bool due; } rows[] = {{0, true}, {-5, true}, {60, false}};
     for (const Row& r : rows) {
         SCOPED_TRACE("interval " + std::to_string(r.interval));
         FakeHost host;
-        host.SeedLoopback(1);
+        host.SeedLoopback(1);  // port 80 of 127.0.0.1: refused at once
         StoreInterval(host, 1, r.interval);
-        Held<ProbeInstance> inst(host, 1);
+        Held inst(host, 1);
         inst->OnTimerTick();
-        EXPECT_EQ(inst->updates, r.updates);
-        if (r.updates) {
-            EXPECT_FALSE(inst->timerEnabledDuringUpdate);
-        }
+        EXPECT_EQ(inst->FetchRunning(), r.due);
+        EXPECT_EQ(inst->TimerEnabled(), !r.due);
+        inst->OnTimerTick();  // a tick during the fetch starts nothing
+        const std::vector<std::string> started = r.due ? std::vector<std::string>{"Updating..."} : std::vector<std::string>{};
+        EXPECT_EQ(host.debug.texts, started);
+        ASSERT_TRUE(RunLoopUntil([&] { return !inst->FetchRunning(); }, 5000));
         EXPECT_TRUE(inst->TimerEnabled());
-        // The tick's own hold on the instance is gone again.
+        const std::vector<std::string> ended =
+            r.due ? std::vector<std::string>{"Updating...", ">Error reading Values!"} : std::vector<std::string>{};
+        EXPECT_EQ(host.debug.texts, ended);
+        // The update's hold on the instance is gone again.
         EXPECT_EQ(inst->GetRefCount(), 1);
     }
 }
@@ -541,37 +530,11 @@ TEST(Timer, TicksComeFromTheEventLoopEverySecond) {
     FakeHost host;
     host.SeedLoopback(1);
     StoreInterval(host, 1, 0);
-    Held<ProbeInstance> inst(host, 1);
+    Held inst(host, 1);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(RunLoopUntil([&] { return inst->updates > 0; }, 5000));
+    ASSERT_TRUE(RunLoopUntil([&] { return !host.debug.texts.empty(); }, 5000));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_GE(ms.count(), 900);
-    EXPECT_TRUE(inst->TimerEnabled());
-}
-
-// The host lets go of its only reference while the timer's update runs and processes messages; the
-// instance must stay alive until the tick handler is done with it, then end normally.
-TEST(Guard, HostReleaseDuringTimerUpdate) {
-    FakeHost host;
-    host.SeedLoopback(3);
-    StoreInterval(host, 3, 0);
-    auto* inst = new ProbeInstance(&host.kernel, 3, &kRecord);
-    void* p = nullptr;
-    ASSERT_EQ(inst->QueryInterface(IID_IZELModule, &p), S_OK);
-    IZELModule* hostRef = static_cast<IZELModule*>(p);
-    inst->onUpdate = [&] {
-        host.journal.Add("update begins");
-        IZELModule* m = hostRef;
-        hostRef = nullptr;
-        m->Release();
-        ProcessMessages();
-        host.journal.Add("update ends");
-    };
-    ASSERT_TRUE(RunLoopUntil([&] { return host.AllReleased(); }, 5000));
-    const auto& e = host.journal.events;
-    EXPECT_LT(IndexOf(e, "update begins"), IndexOf(e, "update ends"));
-    EXPECT_LT(IndexOf(e, "update ends"), IndexOf(e, "log Interface Destroy"));
-    EXPECT_EQ(host.settings.writes.size(), 18u);
 }
 
 // A host that handles messages while it logs the destruction lets the timer tick once more before

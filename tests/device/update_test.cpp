@@ -94,6 +94,11 @@ TEST(Update, WritesEachBoundReading) {
         {HttpReply(" \r\n\t "), "", ">Error reading Values!"},
         {HttpReply(""), "", ">Error reading Values!"},
         {HttpReply("<xml><data><t0>1</t0"), "", ">Error reading Values!"},  // cannot be loaded
+        // Replies cut short or dirty: nothing of them is written.
+        {HttpReply(Readings({std::string("21\0.5", 4), "1"})), "", ">Error reading Values!"},  // a NUL byte
+        {"HTTP/1.1 200 OK\r\n\r\n" + Readings({"1013.25"}).substr(0, 70), "", ">Error reading Values!"},  // close-delimited, cut inside t0
+        {HttpReply(Readings({"1013.25"})).substr(0, 140), "", ">Error reading Values!"},  // shorter than its length
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n<a/>\r\n", "", ">Error reading Values!"},
         {HttpReply(Readings({"2"}), "404 Not Found"), "", ">Error reading Values!"},
         {"", "", ">Error reading Values!"},  // closed without an answer
         // One line of 6000 bytes: loaded through the whole-stream window.
@@ -174,7 +179,15 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
     const std::string text = "Error Reading Configuration! Please check IP-Adress";
     // reply | result | types afterwards (from 1,2,3,4,5,6,1,4)
     struct Case { std::string reply; HRESULT result; std::vector<uint8_t> types; } cases[] = {
-        {HttpReply(""), S_OK, {0, 0, 0, 0, 0, 0, 0, 0}},  // empty reply: everything unknown
+        // Replies without the box's data or without a single code: no box answered.
+        {HttpReply(""), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {"HTTP/1.1 204 No Content\r\n\r\n", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply("It works!"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply("<xml><data><t0>1</t0><s0></s0></data></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply("<xml><other><s0>40</s0></other></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
+        {HttpReply(Readings({}, {"40", std::string("6\0" "5", 3)})), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // a NUL byte
+        {"HTTP/1.1 200 OK\r\n\r\n<xml><data><s0>40</s0><s1>6", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // cut: 6 of 65
+        {HttpReply(Readings({}, {"", "", "40"})), S_OK, {0, 0, 2, 0, 0, 0, 0, 0}},  // one code: the others unknown
         {HttpReply(Readings({}, {"40", "", "abc", "65"})), E_FAIL, {2, 0, 3, 4, 5, 6, 1, 4}},
         {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
         {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
@@ -241,14 +254,20 @@ TEST(ConnectionTest, StatusLogAndResult) {
 }
 
 TEST(Fetches, SilentBoxesAreBounded) {
-    // kernel state | what runs after the constructor | its read time-out | statuses
-    struct Case { int32_t state; HRESULT (*call)(IZELALL3000*); int ms; std::vector<int32_t> statuses; } cases[] = {
-        {10013, nullptr, 2000, {201}},  // the constructor's connection test
+    // kernel state | what runs after the constructor | its bound | statuses | the box dribbles a
+    // byte every 1.5 s, inside every read time-out
+    struct Case { int32_t state; HRESULT (*call)(IZELALL3000*); int ms; std::vector<int32_t> statuses; bool dribble = false; } cases[] = {
+        {10013, nullptr, 2000, {201}},  // the constructor's connection test: its read time-out
+        {10013, nullptr, 3000, {201}, true},  // and its whole exchange
         {10014, [](IZELALL3000* f) { return f->DetectSensors(); }, 5000, {}},
         {10014, [](IZELALL3000* f) { return f->UpdateNow(); }, 5000, {}},
     };
     for (const auto& c : cases) {
-        TLoopbackPeer box([](TPeerConnection& conn) { conn.Silent(); });
+        TLoopbackPeer box([&c](TPeerConnection& conn) {
+            if (!c.dribble) return conn.Silent();
+            for (char b : HttpReply("<xml>ALL3000</xml>"))
+                if (conn.Pause(1500)) conn.Send(std::string(1, b));
+        });
         FakeHost host;
         Configure(host, box.Port(), {"T0:1"}, c.state);
         TBoxes boxes;
@@ -381,6 +400,58 @@ TEST(Reentry, HostReleasesTheInstanceWhileItWaits) {
         EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
         EXPECT_TRUE(host.AllReleased());
     }
+}
+
+// A timer update never waits on the main thread: a box that never answers holds its own instance's
+// fetch, not the event loop, and another instance keeps its interval beside it. Released while its
+// fetch runs, the instance ends at once and its fetch's result is dropped.
+TEST(TimerUpdate, ASilentBoxHoldsNobodyAndDiesWithItsInstance) {
+    TLoopbackPeer silentBox([](TPeerConnection& c) { c.Silent(); });
+    TLoopbackPeer goodBox(Answer(HttpReply(Readings({"1"}))));
+    FakeHost silentHost, goodHost;
+    Configure(silentHost, silentBox.Port(), {"S0:1"});
+    Configure(goodHost, goodBox.Port(), {"G0:1"});
+    silentHost.settings.integers[FakeSettings::Key(kId, "Settings/Interval")] = 0;
+    goodHost.settings.integers[FakeSettings::Key(kId, "Settings/Interval")] = 1;
+    Held silent(silentHost, kId);
+    Held good(goodHost, kId);
+    auto t0 = std::chrono::steady_clock::now();
+    silent->OnTimerTick();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_TRUE(silent->FetchRunning());
+    t0 = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(2700)) WaitWithMessages(50);
+    EXPECT_GE(goodHost.variables.writes.size(), 2u);
+    EXPECT_TRUE(silent->FetchRunning());
+    t0 = std::chrono::steady_clock::now();
+    silent.Release();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+    WaitWithMessages(100);
+    EXPECT_EQ(silentHost.debug.texts, std::vector<std::string>{"Updating..."});
+    EXPECT_TRUE(silentHost.variables.writes.empty());
+    EXPECT_EQ(silentHost.kernel.log.back().text, "Interface Destroy");
+    EXPECT_TRUE(silentHost.AllReleased());
+}
+
+// The host lets go of its only reference inside a variable write of a timer update, and handles
+// messages there; the instance lives until the update is done, then ends normally.
+TEST(TimerUpdate, HostReleaseDuringItsVariableWrite) {
+    TLoopbackPeer box(Answer(HttpReply(Readings({"1", "2"}))));
+    FakeHost host;
+    Configure(host, box.Port(), {"T0:1", "T1:1"});
+    host.settings.integers[FakeSettings::Key(kId, "Settings/Interval")] = 0;
+    Held inst(host, kId);
+    host.variables.whileWriting = [&] {
+        host.variables.whileWriting = nullptr;
+        inst.Release();
+        ProcessMessages();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    while (!host.AllReleased() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) WaitWithMessages(20);
+    EXPECT_EQ(host.variables.writes, (std::vector<std::string>{"T0=1", "T1=2"}));
+    EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
+    EXPECT_EQ(host.settings.writes.size(), 18u);
+    EXPECT_TRUE(host.AllReleased());
 }
 
 // The host's variable write runs code that applies another configuration; the write in progress still

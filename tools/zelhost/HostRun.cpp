@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <functional>
 #include <memory>
 #include <unistd.h>
@@ -27,9 +28,12 @@ namespace zelhost {
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+// Set by the signal handler: seen by the steps that run before the event loop does.
+volatile std::sig_atomic_t gStopRequested = 0;
 
 extern "C" void OnStopSignal(int) {
     int saved = errno;
+    gStopRequested = 1;
     char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &byte, 1);
     errno = saved;
@@ -40,6 +44,7 @@ extern "C" void OnStopSignal(int) {
 class TStopSignals {
 public:
     explicit TStopSignals(std::function<void()> onStop) {
+        gStopRequested = 0;
         if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             throw zel::Exception(std::string("cannot create the signal pipe: ") + std::strerror(errno));
         struct sigaction sa {};
@@ -154,6 +159,15 @@ int ShowPage(TEventPrinter& events, zel::IZELModule* module, const std::string& 
     return 0;
 }
 
+// Every box being fetched holds a socket and a wake-up descriptor for a while: a host with
+// hundreds of boxes needs more than the usual soft limit of 1024. Best effort.
+void RaiseDescriptorLimit() noexcept {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 struct TInstance {
     uint16_t ID;
     zel::IZELModule* Module;
@@ -167,6 +181,7 @@ int RunHost(const TRunOptions& options) {
     TSettingsStore store(options.Store);
     store.Load();
     TEventPrinter events(options.Json);
+    RaiseDescriptorLimit();
 
     // Qt sees no arguments of ours; platform choice comes from the environment as usual, except that
     // a session without a display that opens runs offscreen instead of aborting.
@@ -228,6 +243,8 @@ int RunHost(const TRunOptions& options) {
 
     std::vector<TInstance> instances;
     for (uint16_t id : options.Instances) {
+        // Each creation may test its box for a few seconds: a stop must not wait for all of them.
+        if (gStopRequested) break;
         zel::IZELModule* module = nullptr;
         r = CallModule(events, "CreateInstance", zel::E_FAIL, [&] { return info.CreateInstance(id, &module); });
         if (zel::Failed(r) || !module) {
@@ -242,7 +259,7 @@ int RunHost(const TRunOptions& options) {
     QTimer pageWatch;
     if (options.Page) exitCode = ShowPage(events, instances.empty() ? nullptr : instances.front().Module, options.Screenshot,
                                          options.Click, pageWatch);
-    if (exitCode == 0) exitCode = app.exec();
+    if (exitCode == 0 && !gStopRequested) exitCode = app.exec();
     stopSignals.Restore();
 
     bool instancesAlive = false;
