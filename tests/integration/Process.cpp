@@ -101,6 +101,18 @@ bool TChildProcess::WaitForOutput(std::string_view needle, int timeoutMs) {
     return true;
 }
 
+bool TChildProcess::NextLine(std::string& line, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t end;
+    while ((end = FResult.Out.find('\n', FLineStart)) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !Pump(static_cast<int>(left.count()))) return false;
+    }
+    line = FResult.Out.substr(FLineStart, end - FLineStart);
+    FLineStart = end + 1;
+    return true;
+}
+
 void TChildProcess::Signal(int signal) {
     if (FPid > 0) ::kill(FPid, signal);
 }

@@ -31,6 +31,9 @@ public:
 
     // Collects output until stdout holds `needle`; false when it did not within the time.
     bool WaitForOutput(std::string_view needle, int timeoutMs);
+    // The next whole line of stdout that no call has returned yet, as soon as it is there; false
+    // when none came within the time or the child closed its output.
+    bool NextLine(std::string& line, int timeoutMs);
     // -1 once the child has been waited for.
     int Pid() const noexcept { return FPid; }
     // What the child wrote to stdout so far.
@@ -47,6 +50,7 @@ private:
     int FOut = -1;
     int FErr = -1;
     TProcessResult FResult;
+    size_t FLineStart = 0;
 };
 
 TProcessResult RunProcess(const std::vector<std::string>& args, const TEnvironment& env = {}, int timeoutMs = 30000);

@@ -231,11 +231,13 @@ private:
     std::string FAddress;
 };
 
-// A store whose instance 1 polls `address` every second with inputs bound as "name:type".
-std::string BoxStore(const TTempDir& dir, const std::string& address, const std::vector<std::string>& bindings) {
+// A store whose instance 1 (or `instance`) polls `address` every second (or `interval` seconds)
+// with inputs bound as "name:type".
+std::string BoxStore(const TTempDir& dir, const std::string& address, const std::vector<std::string>& bindings,
+                     int instance = 1, int interval = 1) {
     std::string store = dir.File("store.xml");
-    std::vector<std::string> args = {"set", "--store", store, "--instance", "1", "Settings/IPAddress=" + address,
-                                     "Settings/Interval=1"};
+    std::vector<std::string> args = {"set", "--store", store, "--instance", std::to_string(instance),
+                                     "Settings/IPAddress=" + address, "Settings/Interval=" + std::to_string(interval)};
     for (size_t i = 0; i < bindings.size(); ++i) {
         size_t colon = bindings[i].find(':');
         args.push_back("Settings/S" + std::to_string(i) + "/VarName=" + bindings[i].substr(0, colon));
@@ -357,4 +359,72 @@ TEST(ZelhostPage, ScreenshotAndDetectionThroughThePage) {
     auto bad = Zel({"page", "--module", Module, "--store", store, "--instance", "1", "--click", "btnNope", "--screenshot", png});
     EXPECT_EQ(bad.ExitCode, 1);
     EXPECT_NE(bad.Err.find("no button btnNope"), std::string::npos) << bad.Err;
+}
+
+// One host, two good boxes at Intervals 2 and 3 and a slow box at Interval 1 that answers a byte a
+// second: for a minute, every update of a good instance comes within a tick of its Interval after
+// the one before, whatever the slow one does, and the slow one writes nothing.
+TEST(ZelhostWithBoxes, GoodBoxesKeepTheirIntervalBesideASlowOne) {
+    TSimulator good, slow({"--mode", "slow"});
+    TTempDir dir;
+    BoxStore(dir, good.Address(), {"G2:1"}, 1, 2);
+    BoxStore(dir, good.Address(), {"G3:1"}, 2, 3);
+    const std::string store = BoxStore(dir, slow.Address(), {"S1:1"}, 3, 1);
+    TChildProcess host({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2,3", "--seconds", "60",
+                        "--kernel-state", "0", "--jsonl"});
+    const auto start = std::chrono::steady_clock::now();
+    std::map<std::string, std::vector<int64_t>> writes;  // ms since the start, per variable
+    for (std::string line; host.NextLine(line, 70000);) {
+        const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (e["event"] == "variable")
+            writes[e["name"].toString().toStdString()].push_back(
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    }
+    EXPECT_EQ(host.Wait(10000).ExitCode, 0);
+    EXPECT_TRUE(writes["S1"].empty());
+    for (const auto& [name, interval] : {std::pair<std::string, int64_t>{"G2", 2000}, {"G3", 3000}}) {
+        const std::vector<int64_t>& at = writes[name];
+        EXPECT_GE(at.size(), static_cast<size_t>(58000 / interval)) << name;
+        for (size_t i = 1; i < at.size(); ++i) {
+            EXPECT_GE(at[i] - at[i - 1], interval - 1000) << name << " update " << i;
+            EXPECT_LE(at[i] - at[i - 1], interval + 1000) << name << " update " << i;
+        }
+    }
+}
+
+// A stop ends the run within moments, whatever the boxes do: between the creations of instances
+// whose connection tests a hanging box holds, and while updates wait for it.
+TEST(ZelhostWithBoxes, AStopIsNotHeldByTheBoxes) {
+    TSimulator hang({"--mode", "hang"});
+    // kernel state | what shows before the stop | the bound from the stop to the end, in ms
+    struct Case { const char* state; const char* before; int64_t ms; } cases[] = {
+        {"10013", R"("text":"Testing connection on )", 3500},  // a test started: it ends within 3 s
+        {"0", R"("text":"Updating...")", 1000},  // an update's fetch is cancelled, not waited out
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state);
+        TTempDir dir;
+        std::string store;
+        for (int id = 1; id <= 4; ++id) store = BoxStore(dir, hang.Address(), {"H:1"}, id, 1);
+        TChildProcess host({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2,3,4",
+                            "--kernel-state", c.state, "--jsonl"});
+        ASSERT_TRUE(host.WaitForOutput(c.before, 10000));
+        const auto stop = std::chrono::steady_clock::now();
+        host.Signal(SIGTERM);
+        const TProcessResult r = host.Wait(20000);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stop).count();
+        EXPECT_LT(ms, c.ms);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        // Every instance that was created saved its settings.
+        int created = 0;
+        for (const QJsonObject& e : Events(r.Out)) created += IsLog(e, Created(static_cast<int>(e["sender"].toString().mid(9).toInt())));
+        EXPECT_GE(created, 1);
+        for (int id = 1; id <= created; ++id) {
+            EXPECT_NE(Zel({"get", "--store", store, "--instance", std::to_string(id)}).Out.find("Settings/S0/VarName=H\n"),
+                      std::string::npos);
+        }
+        if (std::string(c.state) == "10013") {
+            EXPECT_LT(created, 4) << "the stop waited for every creation";
+        }
+    }
 }
