@@ -2,10 +2,13 @@
 // store's names, and gives the store back when it ends, however it ends.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "Process.h"
@@ -27,6 +30,47 @@ std::vector<std::vector<std::string>> CommandsOn(const std::string& store, const
 }
 
 }  // namespace
+
+// Whoever may write the folder could link the lock file to a file of the user's, which the pid
+// would overwrite; a FIFO or a device as the store would make a reader wait or read without end.
+// Every command refuses them at once and changes nothing.
+TEST(ZelhostStoreOwner, ALinkAtTheLockFileAndAStoreThatIsNoFileAreRefused) {
+    const std::string linked = "cannot lock @: @.lock is a symbolic link, which is never followed; remove it";
+    const struct {
+        std::function<int(const std::string& store)> make;  // from an empty store beside mine.txt
+        std::string error;                                   // after "zelhost: ", @ standing for the store
+    } cases[] = {
+        {[](const std::string& s) { return ::symlink("mine.txt", (s + ".lock").c_str()); }, linked},
+        {[](const std::string& s) { return ::symlink("new.txt", (s + ".lock").c_str()); }, linked},
+        {[](const std::string& s) { return ::mkfifo((s + ".lock").c_str(), 0600); },
+         "cannot lock @: @.lock is a FIFO, not a regular file; remove it"},
+        {[](const std::string& s) { return ::unlink(s.c_str()) | ::mkfifo(s.c_str(), 0600); },
+         "cannot read @: it is a FIFO, not a regular file"},
+        // A null device of its own: were it ever written, /dev/null would be replaced.
+        {[](const std::string& s) { return ::unlink(s.c_str()) | ::mknod(s.c_str(), S_IFCHR | 0600, makedev(1, 3)); },
+         "cannot read @: it is a character device, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        const std::string store = dir.File("store.xml");
+        WriteFile(store, "<SettingsStore/>");
+        WriteFile(dir.File("mine.txt"), "the user's\n");
+        const int made = c.make(store);
+        if (made != 0 && errno == EPERM) continue;  // only root makes a device node
+        ASSERT_EQ(made, 0);
+        std::string error = "zelhost: " + c.error + "\n";
+        for (size_t at; (at = error.find('@')) != std::string::npos;) error.replace(at, 1, store);
+        const auto before = dir.Entries();
+        for (auto args : CommandsOn(store, dir.File("page.png"))) {
+            args.insert(args.begin(), Zelhost);
+            auto r = RunProcess(args, {}, 5000);  // a wait for a FIFO would end here
+            EXPECT_EQ(r.ExitCode, 1) << args[1];
+            EXPECT_EQ(r.Err, error) << args[1];
+            EXPECT_EQ(dir.Entries(), before) << args[1];
+            EXPECT_EQ(ReadFile(dir.File("mine.txt")), "the user's\n") << args[1];
+        }
+    }
+}
 
 TEST(ZelhostStoreOwner, ARunKeepsOthersOffItsStoreUntilItEndsHoweverItEnds) {
     for (int sig : {SIGTERM, SIGKILL}) {

@@ -2,6 +2,10 @@
 // anything that is not a store is refused.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 
 #include "Process.h"
 #include "SettingsStore.h"
@@ -12,6 +16,7 @@ using zeltest::TTempDir;
 namespace {
 
 const std::vector<std::string_view> Settings = {"Settings"};
+const std::string Bom = "\xEF\xBB\xBF";  // UTF-8's byte order mark
 
 std::string AllHighBytes() {
     std::string s;
@@ -164,18 +169,22 @@ TEST(SettingsStore, RefusesDocumentsThatAreNoStore) {
         {"text in a key", "<SettingsStore><Instance ID=\"1\"><S><K>text</K></S></Instance></SettingsStore>"},
         {"invalid name", "<SettingsStore><Instance ID=\"1\"><S><9K value=\"a\"/></S></Instance></SettingsStore>"},
         {"zero byte", std::string("<SettingsStore>\0</SettingsStore>", 32)},
+        {"byte order mark alone", Bom},
+        {"byte order mark twice", Bom + Bom + "<SettingsStore/>"},
+        {"UTF-16 byte order mark", "\xFF\xFE<SettingsStore/>"},
     };
     for (const auto& c : cases) {
         TSettingsStore store("unused.xml");
         EXPECT_THROW(store.LoadFromString(c.document), EStoreCorrupt) << c.name;
         EXPECT_TRUE(store.Values(1).empty()) << c.name;
     }
-    const char* accepted[] = {
+    const std::string accepted[] = {
         "<SettingsStore/>",
         "<SettingsStore></SettingsStore>",
         "<?xml version=\"1.0\"?>\n<!-- kept by hand -->\n<SettingsStore>\n</SettingsStore>\n",
+        Bom + "<SettingsStore/>",
     };
-    for (const char* document : accepted) {
+    for (const std::string& document : accepted) {
         TSettingsStore store("unused.xml");
         EXPECT_NO_THROW(store.LoadFromString(document)) << document;
     }
@@ -212,4 +221,81 @@ TEST(SettingsStore, ReadsAndWritesRefuseNamesTheDocumentCannotHold) {
     std::string v;
     EXPECT_TRUE(store.Read(1, deepest, longest, v));
     EXPECT_EQ(v, "v");
+}
+
+// Only a regular file of at most 64 MiB is read: a FIFO would wait for a writer, a device never end.
+TEST(SettingsStore, LoadRefusesAnythingButARegularFileOfAtMost64MiB) {
+    const std::string over = "it is larger than 64 MiB, the most a settings store may be";
+    const struct {
+        std::function<int(const char* file)> make;
+        std::string error;  // after "cannot read FILE: "; empty: read (and corrupt, for zero bytes)
+    } cases[] = {
+        {[](const char* f) { return ::mkfifo(f, 0600); }, "it is a FIFO, not a regular file"},
+        {[](const char* f) { return ::symlink("/dev/zero", f); }, "it is a character device, not a regular file"},
+        {[](const char* f) { return zeltest::WriteFile(f, ""), ::truncate(f, kMaxStoreBytes + 1); }, over},
+        {[](const char* f) { return zeltest::WriteFile(f, ""), ::truncate(f, kMaxStoreBytes); }, ""},
+    };
+    for (const auto& c : cases) {
+        TTempDir dir;
+        const std::string file = dir.File("store.xml");
+        ASSERT_EQ(c.make(file.c_str()), 0);
+        TSettingsStore store(file);
+        try {
+            store.Load();
+            ADD_FAILURE() << "loaded: " << c.error;
+        } catch (const EStoreCorrupt&) {
+            EXPECT_EQ(c.error, "") << "only the file at the limit is read";
+        } catch (const EStoreError& e) {
+            EXPECT_EQ(e.Message(), "cannot read " + file + ": " + c.error);
+        }
+    }
+}
+
+TEST(SettingsStore, AByteOrderMarkIsReadAndNotWrittenBack) {
+    TTempDir dir;
+    const std::string file = dir.File("store.xml");
+    zeltest::WriteFile(file, Bom + "<SettingsStore><Instance ID=\"1\"><S><K value=\"v\"/></S></Instance>"
+                                   "</SettingsStore>");
+    TSettingsStore store(file);
+    store.Load();
+    ASSERT_TRUE(store.Write(1, Settings, "Interval", "5"));
+    store.Save();
+    EXPECT_TRUE(zeltest::ReadFile(file).starts_with("<?xml"));
+    store.Load();
+    EXPECT_EQ(store.Values(1).size(), 2u);
+    zeltest::WriteFile(file, Bom);
+    EXPECT_NO_THROW(store.Load()) << "an empty file as an editor saves it";
+}
+
+// The next writer of a store removes what killed writers of it left: files of its temporary
+// name whose pid runs no more. Anything else in the folder stays.
+TEST(SettingsStore, SaveRemovesTheTemporaryFilesOfKilledWritersOfThatStoreOnly) {
+    zeltest::TChildProcess child({"/bin/true"});
+    const std::string gone = std::to_string(child.Pid());
+    ASSERT_FALSE(child.Wait(10000).TimedOut);
+    const std::string mine = ".store.xml.zelhost-" + gone;
+    const struct {
+        std::string name;
+        char kind;  // f file, d folder, l symbolic link
+        bool removed;
+    } cases[] = {
+        {mine + "-12.tmp", 'f', true}, {mine + "-1.tmp", 'd', false}, {mine + "-2.tmp", 'l', false},
+        {mine + "-0.tmp~", 'f', false}, {mine + "-0x1.tmp", 'f', false},
+        {".store.xml.zelhost-1-0.tmp", 'f', false},              // pid 1 runs
+        {".other.xml.zelhost-" + gone + "-0.tmp", 'f', false},  // another store's
+        {".store.xml.zelhost-99999999999-0.tmp", 'f', false},
+    };
+    TTempDir dir;
+    std::vector<std::string> kept = {"store.xml"};
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.name);
+        if (c.kind == 'f') zeltest::WriteFile(path, "left");
+        ASSERT_EQ(c.kind == 'd' ? ::mkdir(path.c_str(), 0700) : c.kind == 'l' ? ::symlink("x", path.c_str()) : 0, 0);
+        if (!c.removed) kept.push_back(c.name);
+    }
+    std::sort(kept.begin(), kept.end());
+    TSettingsStore store(dir.File("store.xml"));
+    ASSERT_TRUE(store.Write(1, Settings, "Interval", "5"));
+    store.Save();
+    EXPECT_EQ(dir.Entries(), kept);
 }

@@ -15,6 +15,8 @@ namespace {
 
 // A module never needs more; a larger index is a broken argument, not a deep path.
 constexpr int32_t MaxPathHigh = 63;
+// The sensor type of a switch, whose variable is a boolean; the module reads a DeviceType's low 8 bits.
+constexpr uint32_t kSwitchType = 4;
 
 bool ToPath(const ZELStr* path, int32_t pathHigh, std::vector<std::string_view>& out) {
     if (pathHigh < -1 || pathHigh > MaxPathHigh || (pathHigh >= 0 && !path)) return false;
@@ -187,7 +189,11 @@ void THostVariables::DeclareBindings(const TSettingsStore& store) {
             const std::string section = "Settings/S" + std::to_string(i) + "/";
             auto name = values.find(section + "VarName");
             if (name == values.end()) continue;
-            Declare(name->second, values[section + "DeviceType"] != "4");
+            // Not a number: ReadInteger fails for it, and the module then takes type 0, a float.
+            int32_t type = 0;
+            const bool isSwitch = ParseInt32(values[section + "DeviceType"], type) &&
+                                  (static_cast<uint32_t>(type) & 0xFFu) == kSwitchType;
+            Declare(name->second, !isSwitch);
         }
     }
 }

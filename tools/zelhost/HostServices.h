@@ -145,7 +145,8 @@ public:
     // Makes a variable known before anything writes it (a binding in the settings store).
     void Declare(std::string_view name, bool isFloat);
     // Declares the variables that the store's instances bind their inputs to ("Settings/S<i>/VarName"
-    // with "Settings/S<i>/DeviceType": 4 is a switch, a boolean variable).
+    // with "Settings/S<i>/DeviceType", whose low 8 bits are the sensor type as the module reads it:
+    // 4 is a switch, a boolean variable; anything else a float).
     void DeclareBindings(const TSettingsStore& store);
 
 private:

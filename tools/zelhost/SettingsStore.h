@@ -12,6 +12,9 @@
 // section of its path, below the element of its instance. Values are kept byte for byte; the few
 // that the XML escapes cannot carry (a zero byte, a line break followed by "lf&" and the like)
 // are stored as `hex` instead. Names match ASCII case-insensitively, as lookups in our XML tree do.
+// A UTF-8 byte order mark before the document (Windows editors save one) is read and not written.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -43,13 +46,20 @@ constexpr size_t MaxSections = 64;
 // A whole decimal number that fits 32 bits, without blanks or other characters.
 bool ParseInt32(std::string_view text, int32_t& value) noexcept;
 
+// The largest store file read: past it, a file is refused before it is read (a store is kilobytes).
+constexpr int64_t kMaxStoreBytes = int64_t{64} << 20;
+
+// What a file of this mode is, in words for a message ("a FIFO"); regular files are "a regular file".
+const char* FileKind(mode_t mode) noexcept;
+
 // The file a name finally stands for: a symbolic link is followed to its target (which need not
 // exist yet); other names come back as they are. EStoreError on a loop of links.
 std::string FollowLinks(std::string name);
 
 // Writes `data` to `fileName` so that the file is either the old or the new document: a temporary
 // file in the same folder, written, flushed to disk and renamed over the target. Nothing is left
-// behind on failure (EStoreError).
+// behind on failure (EStoreError). Its name carries the target's name and the writer's pid, so a
+// later write removes what a killed writer of that file left, and nothing else.
 void AtomicWriteFile(const std::string& fileName, std::string_view data);
 
 class TSettingsStore {
@@ -65,7 +75,8 @@ public:
 
     const std::string& FileName() const noexcept { return FFileName; }
 
-    // Reads the file; a missing file is an empty store. EStoreCorrupt / EStoreError.
+    // Reads the file; a missing file is an empty store. EStoreCorrupt / EStoreError, also for a FIFO,
+    // a device or anything else that is not a regular file, and for a file over kMaxStoreBytes.
     void Load();
     // Replaces the contents with a document held in memory (EStoreCorrupt).
     void LoadFromString(std::string_view document);

@@ -21,19 +21,35 @@ struct flock WholeFile(short type) {
 // then be nobody's business.
 bool StillNamed(int fd, const std::string& name) {
     struct stat mine {}, named {};
-    return ::fstat(fd, &mine) == 0 && ::stat(name.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+    return ::fstat(fd, &mine) == 0 && ::lstat(name.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
            mine.st_ino == named.st_ino;
 }
 
 }  // namespace
 
-TStoreOwner::TStoreOwner(const std::string& storeName, TUse use) : FLockName(FollowLinks(storeName) + ".lock") {
+TStoreOwner::TStoreOwner(const std::string& storeName, TUse use) {
+    const std::string storeFile = FollowLinks(storeName);
+    // Before a lock file is made beside it (in /dev, say); reading the store checks again, on its descriptor.
+    if (struct stat st {}; ::stat(storeFile.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EStoreError("cannot read " + storeName + ": it is " + FileKind(st.st_mode) + ", not a regular file");
+    FLockName = storeFile + ".lock";
     const short type = use == TUse::Write ? F_WRLCK : F_RDLCK;
     bool create = true;
     // Another round only when the lock file went away under us, or its holder let go between
     // our attempt and our asking who it was.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = ::open(FLockName.c_str(), create ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0666);
+        // Never through a link: whoever may write the folder could point it at a file of ours,
+        // which the pid would overwrite. O_NONBLOCK: a FIFO there must not hold us up.
+        const int flags = (create ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int fd = ::open(FLockName.c_str(), flags, 0666);
+        if (fd < 0 && errno == ELOOP)
+            throw EStoreError("cannot lock " + storeName + ": " + FLockName +
+                              " is a symbolic link, which is never followed; remove it");
+        if (struct stat st {}; fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            throw EStoreError("cannot lock " + storeName + ": " + FLockName + " is " + FileKind(st.st_mode) +
+                              ", not a regular file; remove it");
+        }
         if (fd < 0 && create && use == TUse::Read) {
             create = false;
             continue;

@@ -10,6 +10,8 @@
 // who looks. These are process-owned locks, not the descriptor-owned kind, because only for them
 // does the kernel name the holder; the price is that closing any descriptor of the lock file
 // drops them, so nothing but this class opens it, and a process holds one owner per store.
+// A symbolic link at the lock file's name is refused, never followed: whoever may write the
+// folder could otherwise have the pid written over a file of the user's.
 #include <string>
 
 #include "SettingsStore.h"
@@ -28,9 +30,10 @@ public:
     enum class TUse { Read, Write };
 
     // Takes the store without waiting. EStoreInUse when another process holds it in a conflicting
-    // way; EStoreError when the lock file cannot be made. A reader in a folder it cannot write to
-    // takes an existing lock file as it is, and without one goes ahead unlocked: a writer keeps
-    // the file there for as long as it holds the store.
+    // way; EStoreError when the store is not a regular file, and when the lock file cannot be made
+    // or something other than a regular file (a symbolic link, say) stands at its name. A reader in
+    // a folder it cannot write to takes an existing lock file as it is, and without one goes ahead
+    // unlocked: a writer keeps the file there for as long as it holds the store.
     TStoreOwner(const std::string& storeName, TUse use);
     // Gives the store back; the last owner removes the lock file.
     ~TStoreOwner();
