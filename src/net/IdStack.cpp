@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -13,7 +14,8 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <vector>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "net/IdException.h"
@@ -138,44 +140,52 @@ int AddressPart(std::string_view part) noexcept {
     return value;
 }
 
-// A name lookup that the C library runs on threads of its own, so that a caller can stop waiting
-// for it, and an unloaded module leaves no code of its own running behind.
+// One name lookup on a thread of its own, so that its caller can stop waiting for it. The thread
+// fills in the outcome under the lock, then makes Done readable.
 struct TLookup {
-    explicit TLookup(std::string name) : Name(std::move(name)) {
-        Hints.ai_family = AF_INET;
-        Hints.ai_socktype = SOCK_STREAM;
-        Request.ar_name = Name.c_str();
-        Request.ar_request = &Hints;
-    }
-    ~TLookup() {
-        if (Request.ar_result) ::freeaddrinfo(Request.ar_result);
-    }
+    explicit TLookup(std::string name)
+        : Name(std::move(name)),
+          Done(static_cast<TIdStackSocketHandle>(TIdStack::CheckSocketResult(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)))) {}
+    ~TLookup() { ::close(Done); }
     TLookup(const TLookup&) = delete;
     TLookup& operator=(const TLookup&) = delete;
 
+    void Run() noexcept {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int r = ::getaddrinfo(Name.c_str(), nullptr, &hints, &found);
+        const int err = errno;
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            Result = r != 0 || !found ? (r != 0 ? r : EAI_NONAME) : 0;
+            Error = err;
+            if (Result == 0) Address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+        }
+        if (found) ::freeaddrinfo(found);
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(Done, &one, sizeof one);
+    }
+
     const std::string Name;
-    addrinfo Hints{};
-    gaicb Request{};
+    const TIdStackSocketHandle Done;
+    std::mutex Lock;
+    int Result = 0;
+    int Error = 0;
+    uint32_t Address = 0;
 };
 
-// How long a lookup's wait goes before it looks at its cancel signal again.
-constexpr int64_t kLookupCancelCheckMs = 50;
-
-std::mutex GLookupsLock;
-// Lookups given up on while the system still works on them: it writes their result into them when
-// it is done, so they are freed only then. Never freed itself, since that may be at any time.
-auto* const GAbandonedLookups = new std::vector<std::unique_ptr<TLookup>>();
-
-void ReapLookups() {
-    std::lock_guard<std::mutex> lock(GLookupsLock);
-    std::erase_if(*GAbandonedLookups, [](const std::unique_ptr<TLookup>& l) { return ::gai_error(&l->Request) != EAI_INPROGRESS; });
-}
-
-void AbandonLookup(std::unique_ptr<TLookup> lookup) {
-    // One still queued is withdrawn; one under way is kept until the system is done with it.
-    if (::gai_cancel(&lookup->Request) != EAI_NOTCANCELED) return;
-    std::lock_guard<std::mutex> lock(GLookupsLock);
-    GAbandonedLookups->push_back(std::move(lookup));
+// A lookup given up on goes on in its thread, inside this library's code: the library must stay
+// loaded until the process ends, also when the host unloads the module it is part of.
+void KeepCodeLoaded() noexcept {
+    static std::once_flag once;
+    static const char anchor = 0;
+    std::call_once(once, [] {
+        Dl_info info{};
+        if (::dladdr(&anchor, &info) != 0 && info.dli_fname)
+            ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
 }
 
 }  // namespace
@@ -388,30 +398,30 @@ std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersio
     if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
     if (SameText(host, "LOCALHOST")) return "127.0.0.1";
     if (IsIPv4Address(host)) return host;
-    ReapLookups();
-    auto lookup = std::make_unique<TLookup>(host);
-    gaicb* list[] = {&lookup->Request};
-    if (int r = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); r != 0) throw EIdSocketError(SocketErrorFromLookup(r, errno));
-    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
-    int r;
-    while ((r = ::gai_error(&lookup->Request)) == EAI_INPROGRESS) {
-        if (cancel && cancel->Cancelled()) {
-            AbandonLookup(std::move(lookup));
-            throw EIdCancelled();
-        }
-        int64_t slice = kLookupCancelCheckMs;
-        if (deadline >= 0) slice = std::min(slice, deadline - MonotonicMs());
-        if (slice <= 0) {
-            AbandonLookup(std::move(lookup));
-            throw EIdConnectTimeout();
-        }
-        const timespec wait{static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000L};
-        const gaicb* waiting[] = {&lookup->Request};
-        ::gai_suspend(waiting, 1, &wait);  // returns when done, at the time-out, or on a signal
+    auto lookup = std::make_shared<TLookup>(host);
+    std::thread worker;
+    try {
+        worker = std::thread([lookup] { lookup->Run(); });
+    } catch (const std::system_error&) {
+        throw EIdSocketError(Id_WSATRY_AGAIN);  // no thread to look it up on now
     }
-    const addrinfo* found = lookup->Request.ar_result;
-    if (r != 0 || !found) throw EIdSocketError(SocketErrorFromLookup(r, errno));
-    return AddressToDotted(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    short ready = 0;
+    try {
+        ready = PollOne(lookup->Done, POLLIN, timeoutMs, cancel);
+    } catch (...) {
+        KeepCodeLoaded();
+        worker.detach();
+        throw;
+    }
+    if (ready == 0) {
+        KeepCodeLoaded();
+        worker.detach();
+        throw EIdConnectTimeout();
+    }
+    worker.join();
+    std::lock_guard<std::mutex> lock(lookup->Lock);
+    if (lookup->Result != 0) throw EIdSocketError(SocketErrorFromLookup(lookup->Result, lookup->Error));
+    return AddressToDotted(lookup->Address);
 }
 
 uint32_t TIdStack::DottedToAddress(std::string_view text) {

@@ -101,10 +101,10 @@ public:
 
     // Exactly four decimal parts of 0..255 separated by "."; leading zeros allowed.
     static bool IsIPv4Address(std::string_view text) noexcept;
-    // "127.0.0.1" for LOCALHOST in any case, a dotted address unchanged, else a lookup that the
-    // system runs in the background while this waits at most `timeoutMs` (negative: no limit):
-    // EIdConnectTimeout when the time runs out first (a lookup is a connect's first step), and
-    // EIdCancelled once `cancel` is raised. A lookup given up on is left to finish on its own.
+    // "127.0.0.1" for LOCALHOST in any case, a dotted address unchanged, else a lookup on a thread
+    // of its own while this waits at most `timeoutMs` (negative: no limit): EIdConnectTimeout when
+    // the time runs out first (a lookup is a connect's first step), and EIdCancelled once `cancel`
+    // is raised. A lookup given up on finishes on its own; this code then stays loaded for good.
     std::string ResolveHost(const std::string& host, TIdIPVersion ipVersion, int32_t timeoutMs = -1,
                             const TIdCancelSignal* cancel = nullptr);
     // Dotted text to network-order address: each of the first four parts converted as an integer
