@@ -46,6 +46,7 @@ bench: setup
 	$(NETNS) build-bench/bench/http_bench --benchmark_counters_tabular=true
 	$(NETNS) build-bench/bench/device_bench
 	$(NETNS) python3 bench/host_scale.py build-bench
+	$(NETNS) python3 bench/many_boxes.py build-bench
 
 demo: build
 	$(NETNS) scripts/demo.sh build

@@ -11,29 +11,20 @@ usage: host_scale.py BUILD_DIR [--counts 100,200,300,500] [--seconds 60]
    kept time, and the largest N at which all did.
 Everything runs on 127.0.0.1; run it inside scripts/in-netns.sh.
 """
-import json
 import os
-import re
 import subprocess
 import sys
 import tempfile
 import time
 
+import zelbench
+
 INTERVAL = 10
 
 
-def zelhost(build, *args, **kw):
-    return subprocess.run([os.path.join(build, "zelhost"), *args], check=True, **kw)
-
-
-def make_store(build, path, instances, address, interval, bindings):
-    for first in range(1, instances + 1, 50):
-        # One `set` per instance; the store is small, so this is quick enough.
-        for i in range(first, min(first + 50, instances + 1)):
-            values = [f"Settings/IPAddress={address}", f"Settings/Interval={interval}"]
-            for s, (name, kind) in enumerate(bindings):
-                values += [f"Settings/S{s}/VarName={name}{i}", f"Settings/S{s}/DeviceType={kind}"]
-            zelhost(build, "set", "--store", path, "--instance", str(i), *values)
+# A store of instances 1 to `instances`, each polling `address` with all eight inputs bound.
+def make_store(path, instances, address, interval):
+    zelbench.write_store(path, {i: zelbench.box_settings(address, interval, i) for i in range(1, instances + 1)})
 
 
 def resident_kb(pid):
@@ -48,10 +39,11 @@ def memory(build, work):
     sizes = {}
     for count in (1, 101):
         store = os.path.join(work, f"mem{count}.xml")
-        make_store(build, store, count, "127.0.0.1", 3600, [("V", 1)] * 8)
+        make_store(store, count, "127.0.0.1", 3600)
         ids = ",".join(str(i) for i in range(1, count + 1))
-        p = subprocess.Popen([os.path.join(build, "zelhost"), "run", "--module", os.path.join(build, "IO.ALL3000.so"),
-                              "--store", store, "--instance", ids, "--seconds", "4", "--kernel-state", "0", "--jsonl"],
+        p = subprocess.Popen([zelbench.program(build, "zelhost"), "run", "--module",
+                              zelbench.program(build, "IO.ALL3000.so"), "--store", store, "--instance", ids,
+                              "--seconds", "4", "--kernel-state", "0", "--jsonl"],
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(3)
         sizes[count] = resident_kb(p.pid)
@@ -63,23 +55,14 @@ def memory(build, work):
 
 def timeliness(build, work, count, seconds, sim_address):
     store = os.path.join(work, f"time{count}.xml")
-    bindings = [("T", 1), ("P", 2), ("M", 3), ("W", 4), ("A", 5), ("C", 6), ("T", 1), ("D", 4)]
-    make_store(build, store, count, sim_address, INTERVAL, [(f"{n}{s}_", k) for s, (n, k) in enumerate(bindings)])
-    ids = ",".join(str(i) for i in range(1, count + 1))
-    start = time.monotonic()
-    p = subprocess.Popen([os.path.join(build, "zelhost"), "run", "--module", os.path.join(build, "IO.ALL3000.so"),
-                          "--store", store, "--instance", ids, "--seconds", str(seconds + INTERVAL + 5), "--jsonl"],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    make_store(store, count, sim_address, INTERVAL)
     updates = {i: [] for i in range(1, count + 1)}
     created = None
-    for line in p.stdout:
-        now = time.monotonic() - start
-        e = json.loads(line)
+    for now, e in zelbench.run_host(build, store, range(1, count + 1), seconds + INTERVAL + 5):
         if e.get("event") == "log" and e.get("text") == "Interface Create" and e.get("sender") == f"ALL3000 #{count}":
             created = now
         if e.get("event") == "debug" and e.get("text") == "Updating...":
             updates[e["instance"]].append(now)
-    p.wait()
     if created is None:
         print(f"timeliness: {count} instances: the host did not start them all")
         return False
@@ -113,10 +96,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         os.environ.setdefault("XDG_RUNTIME_DIR", work)
         memory(build, work)
-        sim = subprocess.Popen([os.path.join(build, "all3000-sim"), "--port", "0"], stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True)
-        try:
-            address = re.search(r"127\.0\.0\.1:\d+", sim.stdout.readline()).group(0)
+        with zelbench.simulator(build) as address:
             best = 0
             for count in counts:
                 if timeliness(build, work, count, seconds, address):
@@ -124,9 +104,6 @@ def main():
                 else:
                     break
             print(f"timeliness: the largest count that kept time: {best} (goal 500)")
-        finally:
-            sim.terminate()
-            sim.wait()
     return 0
 
 

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "Process.h"
+#include "Simulator.h"
 #include "Zelhost.h"
 
 using namespace zeltest;
@@ -212,25 +213,6 @@ TEST(ZelhostWithModule, WithoutJsonlEventsAreReadableLines) {
 
 namespace {
 
-const std::string Simulator = ALL3000_SIM_BIN;
-
-// The simulated box on a free port of 127.0.0.1, stopped with the test.
-class TSimulator {
-public:
-    explicit TSimulator(std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {Simulator, "--port", "0"});
-        FProcess = std::make_unique<TChildProcess>(args);
-        EXPECT_TRUE(FProcess->WaitForOutput("\n", 5000));
-        FAddress = FProcess->Output().substr(FProcess->Output().find("127.0.0.1:"));
-        FAddress.resize(FAddress.find('\n'));
-    }
-    const std::string& Address() const { return FAddress; }
-
-private:
-    std::unique_ptr<TChildProcess> FProcess;
-    std::string FAddress;
-};
-
 // A store whose instance 1 (or `instance`) polls `address` every second (or `interval` seconds)
 // with inputs bound as "name:type".
 std::string BoxStore(const TTempDir& dir, const std::string& address, const std::vector<std::string>& bindings,
@@ -303,6 +285,8 @@ TEST(ZelhostWithBox, FaultyBoxesAreReported) {
     struct Case { const char* mode; int status; int logs; const char* update; } cases[] = {
         {"status:404", 201, 1, ">Error reading Values!"},
         {"close", 201, 1, ">Error reading Values!"},
+        {"reset", 201, 1, ">Error reading Values!"},
+        {"cut", 201, 1, ">Error reading Values!"},  // a reading cut after its first digit
         {"garbage", 201, 1, ">Error reading Values!"},
         {"hang", 201, 1, nullptr},  // the test gives up after 2 s, the run ends during the first update
     };

@@ -16,7 +16,9 @@
 #include <poll.h>
 #include <random>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -30,7 +32,8 @@ constexpr const char* kUsage =
     "  --port N          port on 127.0.0.1 (0, the default: any free port)\n"
     "  --sensor I=CODE   sensor code of input I (0..7); 0: nothing connected\n"
     "  --device-name N   the box's name (default \"ALL3000 Simulator\")\n"
-    "  --mode MODE       normal (default), hang, slow, close, garbage, chunked, http10, status:NNN, comma\n";
+    "  --mode MODE       normal (default), hang, slow, close, reset, cut, garbage, chunked, http10,\n"
+    "                    status:NNN, comma\n";
 
 struct TOptions {
     int Port = 0;
@@ -83,7 +86,8 @@ TOptions ParseOptions(int argc, char** argv) {
         } else if (a == "--device-name") {
             o.DeviceName = v;
         } else if (a == "--mode") {
-            const std::string modes[] = {"normal", "hang", "slow", "close", "garbage", "chunked", "http10", "comma"};
+            const std::string modes[] = {"normal",  "hang",    "slow",   "close", "reset",
+                                         "cut",     "garbage", "chunked", "http10", "comma"};
             if (v.rfind("status:", 0) == 0) {
                 if (!ParseInt(v.substr(7), 100, 599, o.Status)) Usage("bad status in " + v);
             } else if (std::find(std::begin(modes), std::end(modes), v) == std::end(modes)) {
@@ -189,6 +193,19 @@ std::string Reply(int status, const std::string& body, const std::string& extra 
            std::to_string(body.size()) + "\r\nConnection: close\r\n" + extra + "\r\n" + body;
 }
 
+// Where `cut` ends the body: after the blank or sign and the first digit of t0's reading.
+size_t CutPoint(const std::string& doc) {
+    constexpr std::string_view kOpen = "<t0>";
+    return doc.find(kOpen) + kOpen.size() + 2;
+}
+
+// Closes `fd` so that the peer sees a reset instead of an end of stream.
+void Reset(int fd) {
+    linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd);
+}
+
 // Waits until the client closes (or sends something more, which is ignored).
 void WaitForClose(int fd) {
     char buf[4096];
@@ -209,6 +226,7 @@ void Serve(int fd, std::string peer) {
     std::string path = line.size() > 4 && line.rfind("GET ", 0) == 0 ? line.substr(4, line.find(' ', 4) - 4) : "";
     const std::string& mode = GOptions.Mode;
     std::string outcome;
+    bool reset = false;
     if (head.find("\r\n\r\n") == std::string::npos) {
         outcome = "no request";
     } else if (path != "/xml") {
@@ -218,6 +236,16 @@ void Serve(int fd, std::string peer) {
         outcome = "hang";
     } else if (mode == "close") {
         outcome = "closed without answer";
+    } else if (mode == "reset") {
+        outcome = "reset without answer";
+        reset = true;
+    } else if (mode == "cut") {
+        const std::string doc = Document();
+        const size_t cut = CutPoint(doc);
+        // The head announces the whole document, so the client sees the stream end inside the body.
+        const std::string reply = Reply(200, doc);
+        SendAll(fd, reply.substr(0, reply.size() - doc.size() + cut));
+        outcome = "200, cut after " + std::to_string(cut) + " of " + std::to_string(doc.size()) + " bytes";
     } else if (mode == "garbage") {
         std::mt19937 rng(static_cast<unsigned>(Seconds() * 1000));
         std::string junk = "\x13\x37 no http here\r\n";
@@ -261,8 +289,21 @@ void Serve(int fd, std::string peer) {
         std::fprintf(stderr, "all3000-sim: %s %s -> %s\n", peer.c_str(), line.c_str(), outcome.c_str());
     }
     if (mode == "hang") WaitForClose(fd);
+    if (reset) {
+        Reset(fd);
+        return;
+    }
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
+}
+
+// Raises the soft limit on open descriptors to the hard one: hang and slow hold every connection
+// open, and a soft limit of 1024 would cap how many clients can wait at once.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);  // on failure the old limit stays, and accept waits as before
 }
 
 }  // namespace
@@ -270,6 +311,7 @@ void Serve(int fd, std::string peer) {
 int main(int argc, char** argv) {
     GOptions = ParseOptions(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
+    RaiseDescriptorLimit();
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
