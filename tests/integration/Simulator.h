@@ -15,10 +15,8 @@ inline const std::string Simulator = ALL3000_SIM_BIN;
 // The simulated box on a free port of 127.0.0.1, stopped with the test.
 class TSimulator {
 public:
-    // `launcher` goes before the simulator's path: a shell that changes a limit first, for example.
-    explicit TSimulator(std::vector<std::string> args = {}, std::vector<std::string> launcher = {}) {
+    explicit TSimulator(std::vector<std::string> args = {}) {
         args.insert(args.begin(), {Simulator, "--port", "0"});
-        args.insert(args.begin(), launcher.begin(), launcher.end());
         FProcess = std::make_unique<TChildProcess>(args);
         EXPECT_TRUE(FProcess->WaitForOutput("\n", 5000));
         FAddress = FProcess->Output().substr(FProcess->Output().find("127.0.0.1:"));

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <netinet/in.h>
 #include <string>
@@ -31,36 +32,22 @@ inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 // points the resolver there). Not Ready where the port cannot be had or lookups go elsewhere.
 class TSilentResolver {
 public:
-    TSilentResolver() {
+    TSilentResolver() : FFd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
         std::ifstream conf("/etc/resolv.conf");
-        std::string line;
-        bool ours = false;
-        while (std::getline(conf, line))
-            if (line.rfind("nameserver", 0) == 0) {
-                ours = line.find("127.0.0.1") != std::string::npos;
-                break;
-            }
-        FFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(53);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        FReady = ours && FFd >= 0 && ::bind(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        const std::string text((std::istreambuf_iterator<char>(conf)), std::istreambuf_iterator<char>());
+        sockaddr_in addr{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
+        FReady = text.starts_with("nameserver 127.0.0.1\n") && ::bind(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     }
     ~TSilentResolver() { ::close(FFd); }
-    TSilentResolver(const TSilentResolver&) = delete;
-    TSilentResolver& operator=(const TSilentResolver&) = delete;
-
     bool Ready() const noexcept { return FReady; }
     // The queries that arrived so far.
     int Queries() {
-        char packet[512];
-        while (::recv(FFd, packet, sizeof packet, 0) > 0) ++FQueries;
+        for (char packet[512]; ::recv(FFd, packet, sizeof packet, 0) > 0;) ++FQueries;
         return FQueries;
     }
 
 private:
-    int FFd = -1;
+    int FFd;
     bool FReady = false;
     int FQueries = 0;
 };
