@@ -77,6 +77,12 @@ TEST(TCPClient, ConnectTimeoutEndsAtItsDeadline) {
     bare.ConnectTimeout = 200;
     EXPECT_THROW(bare.Open(), EIdConnectTimeout);
     EXPECT_FALSE(bare.BindingAllocated());
+    // Whichever comes first of the deadline and the time-out ends the attempt.
+    bare.ConnectTimeout = 5000;
+    bare.Deadline = MonotonicMs() + 200;
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_THROW(bare.Open(), EIdConnectTimeout);
+    EXPECT_LT(ElapsedMs(t0), 1000);
 }
 
 // A cancel raised by another thread ends every wait of a connect, a lookup, a read or a send at
@@ -107,6 +113,7 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
         }
         const int queries = resolver.Ready() ? resolver.Queries() : 0;
         TIdCancelSignal cancel;
+        EXPECT_EQ(::fcntl(cancel.Handle(), F_GETFD), FD_CLOEXEC);  // a host's child processes do not inherit it
         TIdTCPClient client;
         client.Host = c.host;
         client.Port = c.port;
