@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -498,6 +499,31 @@ TEST(Due, LastUpdateStartsAtConstruction) {
     EXPECT_GE(inst->LastUpdate(), before);
     EXPECT_LE(inst->LastUpdate(), Now());
     EXPECT_FALSE(inst->IsUpdateDue(MonotonicMs())) << "the first update waits a full interval";
+}
+
+// A late tick moves the schedule on by one Interval from its last start, so that updates keep their
+// pace; a tick a whole Interval late starts the schedule anew from itself.
+TEST(Due, ALateTickKeepsThePaceOrStartsAnew) {
+    for (const int64_t lateMs : {400, 1500}) {
+        SCOPED_TRACE("late " + std::to_string(lateMs));
+        FakeHost host;
+        host.SeedLoopback(1);
+        StoreInterval(host, 1, 1);
+        const int64_t before = MonotonicMs();
+        Held inst(host, 1);
+        const int64_t after = MonotonicMs();
+        // Sleeps instead of handling messages, so that the instance's own timer does not tick.
+        std::this_thread::sleep_for(std::chrono::milliseconds(before + 1000 + lateMs - MonotonicMs()));
+        const int64_t tickBefore = MonotonicMs();
+        inst->OnTimerTick();
+        const int64_t tickAfter = MonotonicMs();
+        ASSERT_TRUE(inst->FetchRunning());
+        // The next update is due half a tick before its scheduled start.
+        const bool anew = lateMs >= 1000;
+        EXPECT_FALSE(inst->IsUpdateDue((anew ? tickBefore : before + 1000) + 499));
+        EXPECT_TRUE(inst->IsUpdateDue((anew ? tickAfter : after + 1000) + 500));
+        ASSERT_TRUE(RunLoopUntil([&] { return !inst->FetchRunning(); }, 5000));
+    }
 }
 
 // A due tick turns the timer off, starts the fetch and returns; the fetch's end comes back through

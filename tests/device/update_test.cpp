@@ -96,6 +96,7 @@ TEST(Update, WritesEachBoundReading) {
         {HttpReply("<xml><data><t0>1</t0"), "", ">Error reading Values!"},  // cannot be loaded
         // Replies cut short or dirty: nothing of them is written.
         {HttpReply(Readings({std::string("21\0.5", 4), "1"})), "", ">Error reading Values!"},  // a NUL byte
+        {HttpReply(Readings({"1"}) + std::string(1, '\0')), "", ">Error reading Values!"},  // one past the document
         {"HTTP/1.1 200 OK\r\n\r\n" + Readings({"1013.25"}).substr(0, 70), "", ">Error reading Values!"},  // close-delimited, cut inside t0
         {HttpReply(Readings({"1013.25"})).substr(0, 140), "", ">Error reading Values!"},  // shorter than its length
         {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n<a/>\r\n", "", ">Error reading Values!"},
@@ -188,6 +189,7 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
         {HttpReply(Readings({}, {"40", std::string("6\0" "5", 3)})), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // a NUL byte
         {"HTTP/1.1 200 OK\r\n\r\n<xml><data><s0>40</s0><s1>6", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // cut: 6 of 65
         {HttpReply(Readings({}, {"", "", "40"})), S_OK, {0, 0, 2, 0, 0, 0, 0, 0}},  // one code: the others unknown
+        {HttpReply("<xml><data><s0>40</s0></data></xml>"), S_OK, {2, 0, 0, 0, 0, 0, 0, 0}},  // the data's first child
         {HttpReply(Readings({}, {"40", "", "abc", "65"})), E_FAIL, {2, 0, 3, 4, 5, 6, 1, 4}},
         {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
         {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},

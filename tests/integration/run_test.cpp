@@ -7,11 +7,13 @@
 #include <QJsonObject>
 #include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "Process.h"
 #include "Simulator.h"
@@ -118,9 +120,20 @@ TEST(ZelhostWithModule, StopSignalsEndTheRunCleanly) {
         sigemptyset(&blocked);
         sigaddset(&blocked, sig);
         ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old), 0);
+        // And with a low soft limit of descriptors, which a host of many boxes raises to the hard one.
+        rlimit files{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        const rlimit low{256, files.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
         TChildProcess child({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2", "--jsonl"});
+        ::setrlimit(RLIMIT_NOFILE, &files);
         ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
         ASSERT_TRUE(child.WaitForOutput(R"("sender":"ALL3000 #2","text":"Interface Create")", 20000));
+        const std::string limits = ReadFile("/proc/" + std::to_string(child.Pid()) + "/limits");
+        std::istringstream line(limits.substr(std::min(limits.find("Max open files"), limits.size())));
+        std::string max, open, words, soft, hard;
+        line >> max >> open >> words >> soft >> hard;
+        EXPECT_TRUE(!soft.empty() && soft == hard) << limits;
         child.Signal(sig);
         auto r = child.Wait(20000);
         ASSERT_FALSE(r.TimedOut) << strsignal(sig);

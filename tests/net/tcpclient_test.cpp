@@ -77,12 +77,20 @@ TEST(TCPClient, ConnectTimeoutEndsAtItsDeadline) {
     bare.ConnectTimeout = 200;
     EXPECT_THROW(bare.Open(), EIdConnectTimeout);
     EXPECT_FALSE(bare.BindingAllocated());
+    // Whichever comes first of the deadline and the time-out ends the attempt.
+    bare.ConnectTimeout = 5000;
+    bare.Deadline = MonotonicMs() + 200;
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_THROW(bare.Open(), EIdConnectTimeout);
+    EXPECT_LT(ElapsedMs(t0), 1000);
 }
 
 // A cancel raised by another thread ends every wait of a connect, a lookup, a read or a send at
 // once; a lookup the resolver never answers ends with the connect's time-out.
 TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
     TLoopbackPeer silent([](TPeerConnection& c) { c.Silent(); });
+    // Takes nothing: a peer that reads would swallow the send's 64 MiB before the cancel on a fast machine.
+    TLoopbackPeer deaf([](TPeerConnection& c) { c.Pause(60000); });
     TLoopbackPeer queueOnly([](TPeerConnection&) {}, -1);
     TFullQueue full(queueOnly.Port());
     TSilentResolver resolver;
@@ -91,7 +99,7 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
     struct Case { const char* what; std::string host; int port; int32_t connectTimeout; TStage stage; int cancelMs; bool cancelled; int ms; } cases[] = {
         {"connect", "127.0.0.1", queueOnly.Port(), 0, kConnect, 150, true, 150},
         {"read", "127.0.0.1", silent.Port(), 0, kRead, 150, true, 150},
-        {"send", "127.0.0.1", silent.Port(), 0, kSend, 150, true, 150},
+        {"send", "127.0.0.1", deaf.Port(), 0, kSend, 150, true, 150},
         {"raised before", "127.0.0.1", silent.Port(), 0, kRead, 0, true, 0},
         {"lookup", "box.invalid", 80, 0, kConnect, 150, true, 150},
         {"lookup bounded", "box.invalid", 80, 300, kConnect, -1, false, 300},
@@ -105,6 +113,7 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
         }
         const int queries = resolver.Ready() ? resolver.Queries() : 0;
         TIdCancelSignal cancel;
+        EXPECT_EQ(::fcntl(cancel.Handle(), F_GETFD), FD_CLOEXEC);  // a host's child processes do not inherit it
         TIdTCPClient client;
         client.Host = c.host;
         client.Port = c.port;

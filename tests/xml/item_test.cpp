@@ -111,6 +111,13 @@ TEST(Item, LoadErrorKeepsItemIfFirstFillFailed) {
     EXPECT_THROW(it.LoadFromString(std::string(5000, 'x')), EParserError);
     EXPECT_EQ(Dump(it), "keep{t}");
     EXPECT_FALSE(it.LoadComplete());  // the tree is the earlier one, but this load raised
+    // The same straight from a tokenizer, with no stream load around it.
+    it.LoadFromString("<keep>t</keep>");
+    const std::string cut = "<a>\n" + std::string(5000, 'x');
+    TBytesViewStream stream(cut);
+    TXMLTokenizer tokenizer(stream);
+    EXPECT_THROW(it.LoadFromTokenizer(tokenizer), EParserError);
+    EXPECT_FALSE(it.LoadComplete());
     EXPECT_THROW(it.LoadFromString("<a><b/>\n" + std::string(5000, 'x')), EParserError);
     EXPECT_EQ(Dump(it), "a(b)");
 }
