@@ -16,7 +16,6 @@
 #include <sstream>
 
 #include "Process.h"
-#include "Simulator.h"
 #include "Zelhost.h"
 
 using namespace zeltest;
@@ -225,6 +224,25 @@ TEST(ZelhostWithModule, WithoutJsonlEventsAreReadableLines) {
 }
 
 namespace {
+
+const std::string Simulator = ALL3000_SIM_BIN;
+
+// The simulated box on a free port of 127.0.0.1, stopped with the test.
+class TSimulator {
+public:
+    explicit TSimulator(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {Simulator, "--port", "0"});
+        FProcess = std::make_unique<TChildProcess>(args);
+        EXPECT_TRUE(FProcess->WaitForOutput("\n", 5000));
+        FAddress = FProcess->Output().substr(FProcess->Output().find("127.0.0.1:"));
+        FAddress.resize(FAddress.find('\n'));
+    }
+    const std::string& Address() const { return FAddress; }
+
+private:
+    std::unique_ptr<TChildProcess> FProcess;
+    std::string FAddress;
+};
 
 // A store whose instance 1 (or `instance`) polls `address` every second (or `interval` seconds)
 // with inputs bound as "name:type".
