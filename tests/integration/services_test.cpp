@@ -191,31 +191,16 @@ TEST_F(HostServices, SelectorListsBindingsAndEveryVariableWhenNoneIsOfTheKind) {
     store.Write(4, s5, "VarName", "");  // an unbound row
     store.Write(4, s7, "VarName", "Door");
     store.Write(4, s7, "DeviceType", "4");
+    // The module's rule: the low 8 bits are the type, and a text that is no number is type 0.
+    const std::vector<std::string_view> s1 = {"Settings", "S1"}, s2 = {"Settings", "S2"};
+    store.Write(4, s1, "VarName", "Window");
+    store.Write(4, s1, "DeviceType", "260");
+    store.Write(4, s2, "VarName", "Lamp");
+    store.Write(4, s2, "DeviceType", "4 ");
     host->Variables.DeclareBindings(store);
-    EXPECT_EQ(host->Variables.Names(VariableKindFloat), std::vector<std::string>{"Inside"});
-    EXPECT_EQ(host->Variables.Names(VariableKindBoolean), std::vector<std::string>{"Door"});
-    EXPECT_EQ(host->Variables.Names(7), (std::vector<std::string>{"Door", "Inside"}));  // none of that kind: all
-}
-
-// A binding is a switch by the module's own rule: the low 8 bits of its DeviceType are 4 (a text
-// that is no number makes ReadInteger fail, and the module takes type 0).
-TEST_F(HostServices, BindingsAreSwitchesByTheTypeTheModuleReads) {
-    const struct { const char* stored; bool isSwitch; } cases[] = {
-        {"4", true}, {"260", true}, {"-252", true}, {"1", false}, {"255", false}, {"4 ", false}, {nullptr, false},
-    };
-    std::vector<std::string> names[2];  // floats, switches
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::string input = "S" + std::to_string(i);
-        const std::vector<std::string_view> path = {"Settings", input};
-        names[cases[i].isSwitch].push_back("V" + std::to_string(i));
-        ASSERT_TRUE(store.Write(1, path, "VarName", names[cases[i].isSwitch].back()));
-        if (cases[i].stored) {
-            ASSERT_TRUE(store.Write(1, path, "DeviceType", cases[i].stored));
-        }
-    }
-    host->Variables.DeclareBindings(store);
-    EXPECT_EQ(host->Variables.Names(VariableKindFloat), names[0]);
-    EXPECT_EQ(host->Variables.Names(VariableKindBoolean), names[1]);
+    EXPECT_EQ(host->Variables.Names(VariableKindFloat), (std::vector<std::string>{"Inside", "Lamp"}));
+    EXPECT_EQ(host->Variables.Names(VariableKindBoolean), (std::vector<std::string>{"Door", "Window"}));
+    EXPECT_EQ(host->Variables.Names(7), (std::vector<std::string>{"Door", "Inside", "Lamp", "Window"}));  // none of that kind: all
 }
 
 // The way a module's configuration page asks for a variable name.
