@@ -34,6 +34,8 @@ constexpr int32_t kDetectTimeoutMs = 5000;
 constexpr int32_t kDetectExchangeTimeoutMs = 10000;
 constexpr int32_t kWaitStepMs = 100;
 constexpr std::string_view kDetectFailedText = "Error Reading Configuration! Please check IP-Adress";
+// Starts the debug message that follows a failure's own message and says what caused it.
+constexpr std::string_view kCausePrefix = "  cause: ";
 
 TSettingsPath SensorPath(int index) {
     const std::string section = "S" + std::to_string(index);
@@ -133,6 +135,14 @@ void TZELALL3000::Debug(std::string_view text) const noexcept {
     }
 }
 
+void TZELALL3000::DebugCause(std::string_view cause) const noexcept {
+    try {
+        Debug(std::string(kCausePrefix) + std::string(cause));
+    } catch (...) {
+        // No memory for the line: the failure's own message has been sent already.
+    }
+}
+
 void TZELALL3000::SetStatus(int32_t status) const noexcept {
     if (!FInstanceControl) return;
     try {
@@ -182,6 +192,8 @@ HRESULT ZEL_CALL TZELALL3000::ShowPropertyPage() {
 HRESULT ZEL_CALL TZELALL3000::HidePropertyPage() {
     return Guarded([&] {
         if (FPropertyPage) {
+            // Hiding lets the page go of its reference, which may be the instance's last: only
+            // the page, held here, is touched after it.
             TPropertyPagePtr page = std::move(FPropertyPage);
             page->HidePage();
             page->SetReferences(nullptr, nullptr, nullptr);
@@ -265,11 +277,14 @@ HRESULT TZELALL3000::TestConnection() {
         } else {
             SetStatus(kStatusNoAnswer);
             Debug("No response from Device!");
+            DebugCause("The reply does not name an ALL3000");
         }
     } catch (...) {
+        const std::string cause = CurrentFailureText();
         Log(LogCodeConnectionFailed, "Could not connect to Device!");
         SetStatus(kStatusNoAnswer);
         Debug("No response from Device!");
+        DebugCause(cause);
         return E_FAIL;
     }
     return S_OK;
@@ -278,14 +293,25 @@ HRESULT TZELALL3000::TestConnection() {
 HRESULT TZELALL3000::DetectSensors() {
     // The message box runs the event loop; the host may release the instance meanwhile.
     TKeepAlive keep(*this);
+    auto failed = [this](const std::string& cause) {
+        ShowMessageBox(std::string(kDetectFailedText));
+        DebugCause(cause);
+        return E_FAIL;
+    };
     std::string body;
-    try {
+    {
         TIdHTTP http;
         LimitFetch(http, kDetectTimeoutMs, kDetectExchangeTimeoutMs);
-        body = http.Get(DeviceURL());
-    } catch (...) {
-        ShowMessageBox(std::string(kDetectFailedText));
-        return E_FAIL;
+        bool fetched = false;
+        std::string cause;
+        try {
+            body = http.Get(DeviceURL());
+            fetched = true;
+        } catch (...) {
+            cause = CurrentFailureText();
+        }
+        // The client is freed once the box is closed, with the connection it may still hold.
+        if (!fetched) return failed(cause);
     }
     try {
         TECXMLParser parser;
@@ -308,8 +334,7 @@ HRESULT TZELALL3000::DetectSensors() {
             FConfig.Devices[i].DeviceType = codes[i].empty() ? stNone : SensorTypeFromCode(StrToInt(codes[i]));
     } catch (...) {
         // A reply that cannot be read, or a code that is no number: the types set so far stay.
-        ShowMessageBox(std::string(kDetectFailedText));
-        return E_FAIL;
+        return failed(CurrentFailureText());
     }
     return S_OK;
 }
@@ -326,15 +351,22 @@ HRESULT TZELALL3000::UpdateNow() {
 
 void TZELALL3000::FinishUpdate(const TReaderThread& fetch) {
     bool read = false;
-    if (fetch.Success() && !Trim(fetch.Body()).empty()) {
+    std::string cause = fetch.Failure();
+    if (fetch.Success() && Trim(fetch.Body()).empty()) {
+        cause = "The reply is empty";
+    } else if (fetch.Success()) {
         try {
             WriteReadings(fetch.Body());
             read = true;
         } catch (...) {
             // A reply that cannot be loaded counts as no reply.
+            cause = CurrentFailureText();
         }
     }
-    if (!read) Debug(">Error reading Values!");
+    if (!read) {
+        Debug(">Error reading Values!");
+        DebugCause(cause);
+    }
     FLastUpdate = Now();
 }
 

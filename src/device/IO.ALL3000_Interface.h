@@ -82,6 +82,8 @@ private:
     void Log(int32_t code, std::string_view text) const noexcept;
     // The debug channel and the instance status; nothing without the service, never raising.
     void Debug(std::string_view text) const noexcept;
+    // The debug message after a failure's own one: what caused it.
+    void DebugCause(std::string_view cause) const noexcept;
     void SetStatus(int32_t status) const noexcept;
     std::string DeviceURL() const;
     // The connection test that SetConfiguration runs: S_OK unless the fetch failed.

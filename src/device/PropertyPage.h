@@ -13,7 +13,9 @@ class TPropertyPageBase {
 public:
     virtual ~TPropertyPageBase() = default;
     // The instance's configuration interface and the host's services, handed over on every show and
-    // cleared (all null) before the page is freed. Not counted: the instance outlives its page.
+    // cleared (all null) before the page is freed. The page counts its reference to the instance
+    // until it is hidden, so an instance whose host lets go of it lives while its page is open;
+    // letting go may then end the instance. The host's services are not counted: they outlive it.
     virtual void SetReferences(IZELALL3000* config, IZELInstanceControl* control, IZELVariableManager* variables) = 0;
     // Shows the page without waiting for it to close.
     virtual void ShowPage() = 0;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "device/UZELUtils.h"
+
 #include "net/IdHTTP.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
@@ -23,6 +25,7 @@ TReaderThread::TReaderThread(std::string url, std::function<void()> onDone)
     } catch (const std::exception&) {
         // A thread that cannot start (no thread or descriptor left) is a fetch that failed.
         FSuccess = false;
+        FFailure = CurrentFailureText();
         FBusy.store(false, std::memory_order_release);
         if (FOnDone) FOnDone();
     }
@@ -49,6 +52,7 @@ void TReaderThread::Execute() noexcept {
         // Any failure of the fetch, a cancel included, is reported as Success false.
         FBody.clear();
         FSuccess = false;
+        FFailure = CurrentFailureText();
     }
     FBusy.store(false, std::memory_order_release);
     try {

@@ -23,7 +23,7 @@ class TIdHTTP;
 void LimitFetch(TIdHTTP& http, int32_t timeoutMs, int32_t exchangeTimeoutMs);
 
 // Fetches URL on a thread of its own, started by the constructor. Busy falls when the fetch is
-// over; Success and Body may be read once Busy is false. `onDone`, when given, runs on the thread
+// over; Success, Body and Failure may be read once Busy is false. `onDone`, when given, runs on the thread
 // right after that, as its last step (or at once, when no thread could start): it tells the
 // creator without making it wait. The destructor cancels a fetch still under way and waits for
 // the thread, which then ends within moments.
@@ -39,6 +39,8 @@ public:
     // Meaningful once Busy is false.
     bool Success() const noexcept { return FSuccess; }
     const std::string& Body() const noexcept { return FBody; }
+    // What ended a failed fetch, as its exception said it; empty after a success.
+    const std::string& Failure() const noexcept { return FFailure; }
 
     // Any thread: ends the fetch at once, as a failure.
     void Cancel() noexcept;
@@ -49,6 +51,7 @@ private:
     std::atomic<bool> FBusy{true};
     bool FSuccess = true;
     std::string FBody;
+    std::string FFailure;
     std::function<void()> FOnDone;
     std::unique_ptr<TIdCancelSignal> FCancel;
     std::thread FThread;

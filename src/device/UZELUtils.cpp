@@ -1,5 +1,6 @@
 #include "device/UZELUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -7,8 +8,26 @@
 #include "device/IO.ALL3000_Types.h"
 #include "host/Core.Selector_Types.h"
 #include "platform/Exceptions.h"
+#include "platform/TextUtils.h"
 
 namespace zel {
+
+std::string CurrentFailureText() noexcept {
+    try {
+        std::string text;
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+            // Not one of ours: nothing more can be said of it.
+        }
+        text = ReplaceAll(ReplaceAll(ReplaceAll(text, "\r\n", " "), "\r", " "), "\n", " ");
+        return text.empty() ? "unknown failure" : text;
+    } catch (...) {
+        return {};  // no memory left for the text
+    }
+}
 
 std::string InstanceSender(const TZELModuleInfo* info, uint16_t instanceID) {
     std::string sender(info ? hoststr::View(info->Name) : std::string_view());
@@ -99,22 +118,39 @@ double ParseReading(std::string_view text) {
         return i - start;
     };
     if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
-    size_t mantissa = digits();
+    const size_t intStart = i;
+    const size_t intDigits = digits();
+    size_t mantissa = intDigits;
     if (i < number.size() && (number[i] == '.' || number[i] == ',')) {
         number[i++] = '.';
         mantissa += digits();
     }
     if (mantissa == 0) throw fail();
+    // The decimal exponent, saturated: only its sign matters for a value out of a double's range.
+    int64_t exponent = 0;
     if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
         ++i;
+        const bool negative = i < number.size() && number[i] == '-';
         if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+        const size_t start = i;
         if (digits() == 0) throw fail();
+        for (size_t d = start; d < i; ++d) exponent = std::min<int64_t>(exponent * 10 + (number[d] - '0'), 1 << 30);
+        if (negative) exponent = -exponent;
     }
     if (i != number.size()) throw fail();
     // from_chars reads no leading "+" and never looks at the locale.
     const char* begin = number.data() + (number[0] == '+' ? 1 : 0);
     double value = 0;
     auto [end, error] = std::from_chars(begin, number.data() + number.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        // Beyond a double either way: the place of the first significant digit says which. Too
+        // small for a float reads 0, as the narrowing to a float would give.
+        const size_t first = number.find_first_of("123456789", intStart);
+        const int64_t lead = first < intStart + intDigits ? static_cast<int64_t>(intStart + intDigits - first) - 1
+                                                          : static_cast<int64_t>(intStart + intDigits) - static_cast<int64_t>(first);
+        if (first != std::string::npos && lead + exponent < 0) return number[0] == '-' ? -0.0 : 0.0;
+        throw fail();
+    }
     if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value) ||
         std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
         throw fail();
@@ -151,9 +187,10 @@ HRESULT RunVariableSelector(IZELInstanceControl* control, uint8_t kind, ZELStrin
     void* p = nullptr;
     r = module ? module->QueryInterface(IID_IZELVariableSelector, &p) : E_FAIL;
     auto* selector = Succeeded(r) ? static_cast<IZELVariableSelector*>(p) : nullptr;
+    // The instance is deleted first, then the references to it are released.
     auto cleanUp = [&] {
-        if (selector) selector->Release();
         control->DeleteInstance(instance.InstanceID);
+        if (selector) selector->Release();
         if (module) module->Release();
     };
     try {

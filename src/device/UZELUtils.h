@@ -77,6 +77,10 @@ HRESULT Guarded(F&& body) noexcept {
     }
 }
 
+// The text of the exception being handled, on one line (its line breaks become blanks), to tell
+// people why something failed. Only inside a catch block; empty when no memory is left for it.
+std::string CurrentFailureText() noexcept;
+
 // The sender of an instance's log lines: the module name, " #", the instance identifier in decimal.
 std::string InstanceSender(const TZELModuleInfo* info, uint16_t instanceID);
 
@@ -111,7 +115,8 @@ void WriteSettingInteger(IZELSettings* settings, uint16_t instanceID, const TSet
 
 // A reading as the box writes it: an optional sign, digits with at most one decimal point ("." and ","
 // both count, whatever the process locale), an optional exponent. Anything else, the empty text,
-// and values that are not finite or do not fit a 32-bit float raise EConvertError.
+// and values that are not finite or too large for a 32-bit float raise EConvertError; a value too
+// small for any float reads as 0.
 double ParseReading(std::string_view text);
 
 // The display name of a sensor type, chosen by its low 7 bits: 1 to 6 "Temperature" to "Counter",
@@ -124,7 +129,8 @@ uint8_t SensorVariableKind(uint8_t type);
 uint8_t SensorTypeFromCode(int32_t code) noexcept;
 
 // Asks the host's variable selector for a variable of `kind`: creates a selector instance through
-// `control`, asks it, deletes it. On success `name` holds the chosen variable.
+// `control`, asks it, deletes it, then releases its references. On success `name` holds the chosen
+// variable.
 HRESULT RunVariableSelector(IZELInstanceControl* control, uint8_t kind, ZELString& name);
 
 }  // namespace zel

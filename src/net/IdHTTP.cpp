@@ -67,12 +67,12 @@ int64_t ContentLengthOf(const TIdHeaderList& headers) {
     return length;
 }
 
-// The size of a chunk: hexadecimal up to the first blank or ";" (a chunk extension follows it),
-// fitting 32 bits; anything else is no chunk size at all.
+// The size of a chunk: hexadecimal from the line's first byte up to the first blank or ";" (a
+// chunk extension follows it), fitting 32 bits; anything else is no chunk size at all.
 int64_t ChunkSize(std::string_view line) {
-    std::string text = Trim(line);
-    size_t end = text.find_first_of(" \t;");
-    if (end != std::string::npos) text.resize(end);
+    size_t end = 0;
+    while (end < line.size() && !IsBlank(line[end]) && line[end] != ';') ++end;
+    const std::string_view text = line.substr(0, end);
     if (text.empty()) throw EIdException("Invalid chunk size.");
     int64_t size = 0;
     for (char c : text) {

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -198,7 +199,7 @@ TfrmPropertyPage::~TfrmPropertyPage() = default;
 template <class F>
 void TfrmPropertyPage::Handle(F&& body) {
     ++FHandlerDepth;
-    IZELALL3000* config = FConfigIntf;
+    IZELALL3000* config = FConfigIntf.Get();
     if (config) config->AddRef();
     try {
         body(config);
@@ -211,9 +212,10 @@ void TfrmPropertyPage::Handle(F&& body) {
 }
 
 void TfrmPropertyPage::SetReferences(IZELALL3000* config, IZELInstanceControl* control, IZELVariableManager* variables) {
-    FConfigIntf = config;
     FInstanceControl = control;
     FVariableManager = variables;
+    // Last: letting go of the instance may end it, and with it the host's services.
+    FConfigIntf.Assign(config);
 }
 
 void TfrmPropertyPage::ShowPage() {
@@ -226,9 +228,9 @@ void TfrmPropertyPage::HidePage() { hide(); }
 
 void TfrmPropertyPage::Free() noexcept {
     hide();
-    FConfigIntf = nullptr;
     FInstanceControl = nullptr;
     FVariableManager = nullptr;
+    FConfigIntf.Reset();
     if (FHandlerDepth > 0)
         FFreeRequested = true;
     else
@@ -238,6 +240,12 @@ void TfrmPropertyPage::Free() noexcept {
 void TfrmPropertyPage::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FormShow();
+}
+
+void TfrmPropertyPage::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    // A window minimised by the user is still open.
+    if (!event->spontaneous()) FConfigIntf.Reset();
 }
 
 void TfrmPropertyPage::FormCreate() {

@@ -8,6 +8,7 @@
 
 #include "device/IO.ALL3000_Types.h"
 #include "device/PropertyPage.h"
+#include "device/UZELUtils.h"
 #include "ui/RegisterPage.h"
 
 class QLabel;
@@ -40,6 +41,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The page lets go of its instance once it is hidden, by the user or by the instance.
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // Runs a handler with the instance kept alive, and the page too: a handler may open the selector
@@ -48,7 +51,7 @@ private:
     void Handle(F&& body);
 
     TZELALL3000Settings FConfig;  // the working copy
-    IZELALL3000* FConfigIntf = nullptr;
+    TIntf<IZELALL3000> FConfigIntf;  // counted while the page is shown
     IZELInstanceControl* FInstanceControl = nullptr;
     IZELVariableManager* FVariableManager = nullptr;
     int FHandlerDepth = 0;

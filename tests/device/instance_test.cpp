@@ -530,7 +530,7 @@ TEST(Timer, TickStartsTheFetchAndTheLoopFinishesIt) {
         EXPECT_EQ(host.debug.texts.size(), due ? 1u : 0u) << interval;
         ASSERT_TRUE(RunLoopUntil([&] { return !inst->FetchRunning(); }, 5000));
         EXPECT_TRUE(inst->TimerEnabled());
-        EXPECT_EQ(host.debug.texts.size(), due ? 2u : 0u) << "Updating..., >Error reading Values!";
+        EXPECT_EQ(host.debug.texts.size(), due ? 3u : 0u) << "Updating..., >Error reading Values!, its cause";
         EXPECT_EQ(inst->GetRefCount(), 1);  // the update's hold on the instance is gone again
     }
 }

@@ -2,8 +2,10 @@
 // test, the reader thread and the wait that keeps messages flowing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <cmath>
+#include <poll.h>
 
 #include "FakeHost.h"
 #include "Held.h"
@@ -91,17 +93,17 @@ TEST(Update, WritesEachBoundReading) {
          "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
         {HttpReply("<xml><other/></xml>"), "",
          "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
-        {HttpReply(" \r\n\t "), "", ">Error reading Values!"},
-        {HttpReply(""), "", ">Error reading Values!"},
-        {HttpReply("<xml><data><t0>1</t0"), "", ">Error reading Values!"},  // cannot be loaded
+        {HttpReply(" \r\n\t "), "", ">Error reading Values! |   cause: The reply is empty"},
+        {HttpReply(""), "", ">Error reading Values! |   cause: The reply is empty"},
+        {HttpReply("<xml><data><t0>1</t0"), "", ">Error reading Values! |   cause: Unterminated tag on line 1"},  // cannot be loaded
         // Replies cut short or dirty: nothing of them is written.
-        {HttpReply(Readings({std::string("21\0.5", 4), "1"})), "", ">Error reading Values!"},  // a NUL byte
-        {HttpReply(Readings({"1"}) + std::string(1, '\0')), "", ">Error reading Values!"},  // one past the document
-        {"HTTP/1.1 200 OK\r\n\r\n" + Readings({"1013.25"}).substr(0, 70), "", ">Error reading Values!"},  // close-delimited, cut inside t0
-        {HttpReply(Readings({"1013.25"})).substr(0, 140), "", ">Error reading Values!"},  // shorter than its length
-        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n<a/>\r\n", "", ">Error reading Values!"},
-        {HttpReply(Readings({"2"}), "404 Not Found"), "", ">Error reading Values!"},
-        {"", "", ">Error reading Values!"},  // closed without an answer
+        {HttpReply(Readings({std::string("21\0.5", 4), "1"})), "", ">Error reading Values! |   cause: The reply holds a NUL byte"},  // a NUL byte
+        {HttpReply(Readings({"1"}) + std::string(1, '\0')), "", ">Error reading Values! |   cause: The reply holds a NUL byte"},  // one past the document
+        {"HTTP/1.1 200 OK\r\n\r\n" + Readings({"1013.25"}).substr(0, 70), "", ">Error reading Values! |   cause: The reply ends inside an element"},  // close-delimited, cut inside t0
+        {HttpReply(Readings({"1013.25"})).substr(0, 140), "", ">Error reading Values! |   cause: Connection closed before the whole body arrived."},  // shorter than its length
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n<a/>\r\n", "", ">Error reading Values! |   cause: Conflicting Content-Length values."},
+        {HttpReply(Readings({"2"}), "404 Not Found"), "", ">Error reading Values! |   cause: HTTP/1.1 404 Not Found"},
+        {"", "", ">Error reading Values! |   cause: Connection Closed Gracefully."},  // closed without an answer
         // One line of 6000 bytes: loaded through the whole-stream window.
         {HttpReply("<xml><data><pad>" + std::string(6000, 'p') + "</pad><t0>4.5</t0></data></xml>"), "T0=4.5",
          "Error Updating... | Error Updating... | Error Updating... | Error Updating... | Error Updating..."},
@@ -132,7 +134,7 @@ TEST(Update, UnreachableBoxAndTheRequestSent) {
     IZELALL3000* face = ConfigOf(inst.Module());
     EXPECT_EQ(face->UpdateNow(), S_OK);
     face->Release();
-    EXPECT_EQ(Joined(host.debug.texts), "Updating... | >Error reading Values!");
+    EXPECT_EQ(Joined(host.debug.texts), "Updating... | >Error reading Values! |   cause: Socket Error # 10061 Connection refused.");
     EXPECT_TRUE(host.variables.writes.empty());
 }
 
@@ -145,10 +147,11 @@ TEST(Update, ReadingsIgnoreTheProcessLocale) {
         {"21.5", 21.5}, {"21,5", 21.5}, {"-3", -3}, {"+4.25", 4.25}, {".5", 0.5}, {"5.", 5}, {"1e3", 1000},
         {"2,5E-1", 0.25}, {"-20480.00", -20480}, {"0079", 79},
         {"3.4028234663852886e38", 3.4028234663852886e38},  // the largest float still fits
+        {"1e-400", 0}, {"-0,00012e-330", 0}, {"1e-99999999999999999999", 0},  // below any float: 0
     };
     for (const auto& c : good) EXPECT_EQ(ParseReading(c.text), c.value) << c.text;
     for (const char* bad : {"", " ", "1,2.3", "1.2.3", "abc", "1e", "e5", "-", ".", "1 ", " 1", "0x10", "inf", "nan",
-                            "1e39", "-1e39", "3.4e38x", "1,5,"})
+                            "1e39", "-1e39", "3.4e38x", "1,5,", "1e400", "0.001e99999999999999999999", "0e"})
         EXPECT_THROW(ParseReading(bad), EConvertError) << '"' << bad << '"';
     std::setlocale(LC_ALL, "C");
 }
@@ -178,20 +181,20 @@ TEST(Detect, CodesToTypes) {
 
 TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
     const std::string text = "Error Reading Configuration! Please check IP-Adress";
-    // reply | result | types afterwards (from 1,2,3,4,5,6,1,4)
-    struct Case { std::string reply; HRESULT result; std::vector<uint8_t> types; } cases[] = {
+    // reply | result | types afterwards (from 1,2,3,4,5,6,1,4) | the cause sent after the box
+    struct Case { std::string reply; HRESULT result; std::vector<uint8_t> types; std::string cause; } cases[] = {
         // Replies without the box's data or without a single code: no box answered.
-        {HttpReply(""), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {HttpReply("It works!"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {HttpReply("<xml><data><t0>1</t0><s0></s0></data></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {HttpReply("<xml><other><s0>40</s0></other></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {"HTTP/1.1 200 OK\r\n\r\n<xml><data><s0>40</s0><s1>6", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // cut: 6 of 65
-        {HttpReply("<xml><data><s0>40</s0></data></xml>"), S_OK, {2, 0, 0, 0, 0, 0, 0, 0}},  // one code: the rest unknown
-        {HttpReply(Readings({}, {"40", "", "abc", "65"})), E_FAIL, {2, 0, 3, 4, 5, 6, 1, 4}},
-        {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {"", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},
-        {HttpReply(Readings({std::string(1 << 20, '1')}, std::vector<std::string>(8, "40"))), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}},  // over the cap
+        {HttpReply(""), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "The reply has no data"},
+        {HttpReply("It works!"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "The reply has no data"},
+        {HttpReply("<xml><data><t0>1</t0><s0></s0></data></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "The reply has no sensor code"},
+        {HttpReply("<xml><other><s0>40</s0></other></xml>"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "The reply has no data"},
+        {"HTTP/1.1 200 OK\r\n\r\n<xml><data><s0>40</s0><s1>6", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "The reply ends inside an element"},  // cut: 6 of 65
+        {HttpReply("<xml><data><s0>40</s0></data></xml>"), S_OK, {2, 0, 0, 0, 0, 0, 0, 0}, ""},  // one code: the rest unknown
+        {HttpReply(Readings({}, {"40", "", "abc", "65"})), E_FAIL, {2, 0, 3, 4, 5, 6, 1, 4}, "'abc' is not a valid integer value"},
+        {HttpReply("<xml><data><s0>40</s0><s1"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "Unterminated tag on line 1"},
+        {HttpReply("nope", "500 Oops"), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "HTTP/1.1 500 Oops"},
+        {"", E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "Connection Closed Gracefully."},
+        {HttpReply(Readings({std::string(1 << 20, '1')}, std::vector<std::string>(8, "40"))), E_FAIL, {1, 2, 3, 4, 5, 6, 1, 4}, "Response too large."},  // over the cap
     };
     for (const auto& c : cases) {
         TLoopbackPeer box(Answer(c.reply));
@@ -206,7 +209,32 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
         face->Release();
         for (int i = 0; i < 8; ++i) EXPECT_EQ(conf.Devices[i].DeviceType, c.types[static_cast<size_t>(i)]) << c.reply.substr(0, 200) << " " << i;
         EXPECT_EQ(boxes.texts, c.result == S_OK ? std::vector<std::string>{} : std::vector<std::string>{text});
+        EXPECT_EQ(Joined(host.debug.texts), c.cause.empty() ? "" : "  cause: " + c.cause) << c.reply.substr(0, 200);
     }
+}
+
+TEST(Detect, TheClientLivesUntilTheBoxIsClosed) {
+    // A failing status on a connection the box keeps open: the client still holds it while the
+    // user reads the box.
+    std::atomic<int> peerFd{-1};
+    TLoopbackPeer box([&peerFd](TPeerConnection& c) {
+        peerFd = c.Fd();
+        Answer(HttpReply("", "404 Not Found"))(c);
+        c.Silent();
+    });
+    FakeHost host;
+    Configure(host, box.Port(), {});
+    Held inst(host, kId);
+    bool openDuringBox = false;
+    SetMessageBoxHandler([&](const std::string&) {
+        pollfd p{peerFd.load(), POLLIN, 0};
+        openDuringBox = ::poll(&p, 1, 100) == 0;  // no close arrives meanwhile
+    });
+    IZELALL3000* face = ConfigOf(inst.Module());
+    EXPECT_EQ(face->DetectSensors(), E_FAIL);
+    face->Release();
+    SetMessageBoxHandler({});
+    EXPECT_TRUE(openDuringBox);
 }
 
 TEST(ConnectionTest, StatusLogAndResult) {
@@ -214,11 +242,11 @@ TEST(ConnectionTest, StatusLogAndResult) {
     struct Case { std::string reply; int32_t state; HRESULT result; std::vector<int32_t> statuses; std::string debug; int logs; bool bare = false; } cases[] = {
         {HttpReply("<xml><devicename>ALL3000</devicename></xml>"), 10013, S_OK, {102}, "Successfully connected!", 0},
         {HttpReply("Welcome to the ALL3000 web page"), 10013, S_OK, {102}, "Successfully connected!", 0},
-        {HttpReply("<xml><devicename>all3000</devicename></xml>"), 10013, S_OK, {201}, "No response from Device!", 0},
-        {HttpReply("ALL3000", "404 Not Found"), 10013, E_FAIL, {201}, "No response from Device!", 1},
-        {"", 10013, E_FAIL, {201}, "No response from Device!", 1},
+        {HttpReply("<xml><devicename>all3000</devicename></xml>"), 10013, S_OK, {201}, "No response from Device! |   cause: The reply does not name an ALL3000", 0},
+        {HttpReply("ALL3000", "404 Not Found"), 10013, E_FAIL, {201}, "No response from Device! |   cause: HTTP/1.1 404 Not Found", 1},
+        {"", 10013, E_FAIL, {201}, "No response from Device! |   cause: Connection Closed Gracefully.", 1},
         {HttpReply("ALL3000"), 10014, S_OK, {}, "", 0},
-        {HttpReply("ALL3000" + std::string(1 << 20, 'x')), 10013, E_FAIL, {201}, "No response from Device!", 1},  // over the cap
+        {HttpReply("ALL3000" + std::string(1 << 20, 'x')), 10013, E_FAIL, {201}, "No response from Device! |   cause: Response too large.", 1},  // over the cap
         {"", 10013, E_FAIL, {}, "", 1, true},  // no status or debug service: only the log line
     };
     for (const auto& c : cases) {
@@ -253,13 +281,13 @@ TEST(ConnectionTest, StatusLogAndResult) {
 }
 
 TEST(Fetches, SilentBoxesAreBounded) {
-    // kernel state | what runs after the constructor | its bound | statuses | the box dribbles a
-    // byte every 1.5 s, inside every read time-out
-    struct Case { int32_t state; HRESULT (*call)(IZELALL3000*); int ms; std::vector<int32_t> statuses; bool dribble = false; } cases[] = {
-        {10013, nullptr, 2000, {201}},  // the constructor's connection test: its read time-out
-        {10013, nullptr, 3000, {201}, true},  // and its whole exchange
-        {10014, [](IZELALL3000* f) { return f->DetectSensors(); }, 5000, {}},
-        {10014, [](IZELALL3000* f) { return f->UpdateNow(); }, 5000, {}},
+    // kernel state | what runs after the constructor | its bound | statuses | the last debug message |
+    // the box dribbles a byte every 1.5 s, inside every read time-out
+    struct Case { int32_t state; HRESULT (*call)(IZELALL3000*); int ms; std::vector<int32_t> statuses; std::string debug; bool dribble = false; } cases[] = {
+        {10013, nullptr, 2000, {201}, "  cause: Read Timeout"},  // the constructor's connection test: its read time-out
+        {10013, nullptr, 3000, {201}, "  cause: Read Timeout", true},  // and its whole exchange
+        {10014, [](IZELALL3000* f) { return f->DetectSensors(); }, 5000, {}, "  cause: Read Timeout"},
+        {10014, [](IZELALL3000* f) { return f->UpdateNow(); }, 5000, {}, "  cause: Read Timeout"},
     };
     for (const auto& c : cases) {
         TLoopbackPeer box([&c](TPeerConnection& conn) {
@@ -281,6 +309,7 @@ TEST(Fetches, SilentBoxesAreBounded) {
         EXPECT_GE(ms, c.ms - 100) << c.ms;
         EXPECT_LT(ms, c.ms + 2000) << c.ms;
         EXPECT_EQ(host.control.statuses, c.statuses) << c.ms;
+        EXPECT_EQ(host.debug.texts.back(), c.debug) << c.ms;
     }
     // The bounds a silent box cannot show (a connect that never completes, a reply dribbled for ever),
     // checked on the client itself.
@@ -478,8 +507,10 @@ public:
         }
         return create;
     }
+    int refsAtDelete = -1;  // the references to the selector still held when it is deleted
     HRESULT ZEL_CALL DeleteInstance(uint32_t id) override {
         deleted.push_back(id);
+        if (module) refsAtDelete = module->GetRefCount();
         return S_OK;
     }
 };
@@ -517,6 +548,7 @@ TEST(Selector, ResultNameAndCleanUp) {
         EXPECT_EQ(name.Str(), c.name);
         EXPECT_EQ(control.deleted, std::vector<uint32_t>(c.deleted, 77)) << c.name;
         EXPECT_EQ(selector.refs, c.module ? 0 : 1) << c.name;  // every reference handed over comes back
+        EXPECT_EQ(control.refsAtDelete, c.module ? 1 + (Succeeded(c.query) && !c.empty) : -1) << c.name;  // deleted first
     }
     ZELString none;
     EXPECT_EQ(RunVariableSelector(nullptr, VariableKindFloat, none), E_FAIL);  // no control

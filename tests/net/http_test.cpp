@@ -131,6 +131,8 @@ TEST(HTTP, ReplyShapes) {
         {kOk + "Transfer-Encoding: Chunked\r\nContent-Length: 99\r\n\r\n1\r\nx\r\n0\r\n\r\n", true, 0, "body:x"},
         {chunked + "zz\r\nabc\r\n0\r\n\r\n", true, 0, "Invalid chunk size."},
         {chunked + "\r\nabc\r\n0\r\n\r\n", true, 0, "Invalid chunk size."},
+        {chunked + " 3\r\nabc\r\n0\r\n\r\n", true, 0, "Invalid chunk size."},  // a blank before the size
+        {chunked + "3\t\r\nabc\r\n0\r\n\r\n", true, 0, "body:abc"},
         {chunked + "100000000\r\n", true, 0, "Invalid chunk size."},
         {"HTTP/1.1 204 No Content\r\n\r\n", true, 0, "body:"},
         {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nhi", true, 0, "body:hi"},

@@ -107,10 +107,13 @@ TEST(Page, ApplyAndOKSendTheFieldsAndIntervalsAreClamped) {
     Held inst(host, kId);
     TPage p(ConfigOf(inst.Module()), host);
     p.Get<QSpinBox>("udInterval")->setValue(45);
+    EXPECT_EQ(p.config->GetRefCount(), 3);  // the host's, the test's and the shown page's
     QTest::mouseClick(p.Get<QPushButton>("btnOK"), Qt::LeftButton);
     EXPECT_FALSE(p.page->isVisible());
+    EXPECT_EQ(p.config->GetRefCount(), 2);  // hidden, the page let go of the instance
     EXPECT_EQ(p.Stored().Interval, 45);
     p.Get<QSpinBox>("udInterval")->setValue(99);  // not applied: showing again reloads
+    p.page->SetReferences(p.config, &host.control, &host.variables);  // as the instance does before showing
     p.page->ShowPage();
     EXPECT_EQ(p.Get<QSpinBox>("udInterval")->value(), 45);
 }
@@ -227,7 +230,12 @@ TEST(Page, OneInstanceOnePage) {
     EXPECT_EQ(pages(), 0);
     EXPECT_EQ(inst.Module()->ShowPropertyPage(), S_OK);  // a new page after hiding
     EXPECT_EQ(pages(), 1);
-    inst.Release();  // the instance's end hides and frees its page
+    // Released while its page is shown, the instance lives until the page is hidden.
+    IZELModule* module = inst.Module();
+    inst.Release();
+    EXPECT_EQ(host.kernel.log.back().text, "Interface Create");
+    EXPECT_EQ(module->HidePropertyPage(), S_OK);  // must not touch freed memory (ASan watches)
+    EXPECT_EQ(host.kernel.log.back().text, "Interface Destroy");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(pages(), 0);
 }
