@@ -123,7 +123,7 @@ protected:
     ~IZELKernel() = default;
 };
 constexpr TGUID IID_IZELKernel = GUID("{BCB79E07-1AA9-42B1-B154-EDC5AFB50D37}");
-constexpr int32_t KernelStateRunning = 10013;
+constexpr int32_t kKernelStateRunning = 10013;
 
 // A settings path: the section names, given as the first reference and the index of the last.
 class IZELSettings : public IZELMessageSink {
