@@ -4,6 +4,7 @@
 // classes with the COM layout (QueryInterface, AddRef, Release first); they declare no virtual
 // destructor, which would take slots.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -194,12 +195,19 @@ constexpr TGUID IID_IZELVariableManager = GUID("{5528E859-0D7D-41CE-9E82-D7CF502
 
 class IZELModule;
 
-// What the host fills in when it creates an instance of a module.
+// What IZELInstanceControl::CreateInstance fills in; the record belongs to the caller.
 struct TZELModuleInstance {
-    uint16_t InstanceID;
-    IZELModule* Module;
-    uint8_t Unread[336];
+    uint16_t InstanceID;  // the new instance's identifier, the one DeleteInstance takes
+    IZELModule* Module;   // a reference counted for the caller, who releases it after DeleteInstance
+    uint8_t Unread[336];  // the rest of the host's record: the module zeroes it and never reads it
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// The 32-bit layout, proved by every 32-bit build of this header.
+static_assert(sizeof(TZELModuleInstance) == 344);
+static_assert(offsetof(TZELModuleInstance, InstanceID) == 0);
+static_assert(offsetof(TZELModuleInstance, Module) == 4);
+static_assert(offsetof(TZELModuleInstance, Unread) == 8);
+#endif
 
 class IZELInstanceControl : public IZELMessageSink {
 public:
@@ -291,23 +299,49 @@ using TZELRegisterProc = HRESULT(ZEL_CALL*)(IZELKernel* kernel);
 using TZELUnregisterProc = HRESULT(ZEL_CALL*)();
 using TZELCreateInstanceProc = HRESULT(ZEL_CALL*)(uint32_t instanceID, IZELModule** module);
 
+// The module information record: static data of the library, read by the host through the address
+// that ZELModuleInfo gives, valid while the library stays loaded. Its strings are constants
+// (reference count -1) that nobody releases. The host calls the three entries on its main thread.
 struct TZELModuleInfo {
-    TGUID ModuleID;
-    TGUID SecondaryID;
-    int32_t ModuleKind;
-    uint8_t Reserved[80];
-    ZELStr Author;
-    ZELStr Homepage;
-    ZELStr Name;
-    ZELStr Description;
-    uint16_t Value1;
-    uint16_t Value2;
-    double TimeStamp;
-    int32_t Value3;
+    TGUID ModuleID;        // the module's identifier, also the GUID of its configuration interface
+    TGUID SecondaryID;     // a second identifier, the same value; no host here reads it
+    int32_t ModuleKind;    // the module's kind; no host here reads it
+    uint8_t Reserved[80];  // all zero
+    ZELStr Author;         // who made the module
+    ZELStr Homepage;       // the module's home page; nil (the empty string) when it has none
+    ZELStr Name;           // the module's name, and the sender of its log lines ("ALL3000 #7" for an instance)
+    ZELStr Description;    // one line about the module, in Windows-1252 like every host string
+    uint16_t Value1;       // a number the record carries; no host here reads it
+    uint16_t Value2;       // as Value1
+    double TimeStamp;      // a date-time in days since 1899-12-30; no host here reads it
+    int32_t Value3;        // as Value1
+    // First, with the host's kernel: the module keeps a reference to it until Unregister.
     TZELRegisterProc Register;
+    // Last: the module lets go of its kernel reference (instances still alive keep their own).
     TZELUnregisterProc Unregister;
+    // One instance per call, for the host's 16-bit identifier passed widened; *module receives a
+    // reference counted for the host, and the last Release destroys the instance.
     TZELCreateInstanceProc CreateInstance;
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// The 32-bit layout, proved by every 32-bit build of this header: exactly the record's 160 bytes.
+static_assert(sizeof(TZELModuleInfo) == 160);
+static_assert(offsetof(TZELModuleInfo, ModuleID) == 0);
+static_assert(offsetof(TZELModuleInfo, SecondaryID) == 16);
+static_assert(offsetof(TZELModuleInfo, ModuleKind) == 32);
+static_assert(offsetof(TZELModuleInfo, Reserved) == 36);
+static_assert(offsetof(TZELModuleInfo, Author) == 116);
+static_assert(offsetof(TZELModuleInfo, Homepage) == 120);
+static_assert(offsetof(TZELModuleInfo, Name) == 124);
+static_assert(offsetof(TZELModuleInfo, Description) == 128);
+static_assert(offsetof(TZELModuleInfo, Value1) == 132);
+static_assert(offsetof(TZELModuleInfo, Value2) == 134);
+static_assert(offsetof(TZELModuleInfo, TimeStamp) == 136);
+static_assert(offsetof(TZELModuleInfo, Value3) == 144);
+static_assert(offsetof(TZELModuleInfo, Register) == 148);
+static_assert(offsetof(TZELModuleInfo, Unregister) == 152);
+static_assert(offsetof(TZELModuleInfo, CreateInstance) == 156);
+#endif
 
 // The library's one export.
 using TZELModuleInfoProc = HRESULT(ZEL_CALL*)(const TZELModuleInfo** info);
