@@ -23,7 +23,6 @@ constexpr std::string_view kKeyInterval = "Interval";
 constexpr std::string_view kKeyVarName = "VarName";
 constexpr std::string_view kKeyDeviceType = "DeviceType";
 
-constexpr int32_t kKernelRunning = 10013;
 constexpr int32_t kStatusConnected = 102;
 constexpr int32_t kStatusNoAnswer = 201;
 constexpr int32_t kTestTimeoutMs = 2000;
@@ -259,7 +258,7 @@ HRESULT TZELALL3000::TestConnection() {
     int32_t state = 0;
     bool running = false;
     try {
-        running = FKernel && Succeeded(FKernel->GetKernelState(&state)) && state == kKernelRunning;
+        running = FKernel && Succeeded(FKernel->GetKernelState(&state)) && state == kKernelStateRunning;
     } catch (...) {
         // A kernel that cannot say its state is not running.
     }

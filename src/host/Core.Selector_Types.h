@@ -1,6 +1,8 @@
 #pragma once
 // The host's variable selector: a module of the host whose GUID is both its module identifier and its
-// interface. The module creates an instance of it through IZELInstanceControl and asks it for a name.
+// interface. Implemented by the host. The module's configuration page, on the main thread, creates
+// an instance through IZELInstanceControl::CreateInstance, asks its Module for this interface, asks
+// it for a name, then releases the selector, calls DeleteInstance and releases Module.
 #include "host/UZELTypes.h"
 
 namespace zel {
@@ -13,7 +15,8 @@ constexpr uint8_t VariableKindFloat = 4;
 
 class IZELVariableSelector : public IZELModule {
 public:
-    // Lets the user choose a variable of `kind`; on success `name` holds a new counted string.
+    // Lets the user choose a variable of `kind`, perhaps in a dialog that processes messages. *name
+    // is an out-string: a new counted string on success.
     virtual HRESULT ZEL_CALL SelectVariable(uint8_t kind, char** name) = 0;  // 10
 
 protected:

@@ -4,6 +4,7 @@
 // classes with the COM layout (QueryInterface, AddRef, Release first); they declare no virtual
 // destructor, which would take slots.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -84,18 +85,40 @@ consteval TGUID GUID(std::string_view s) {
 std::string GUIDToString(const TGUID& g);
 
 // ---- interfaces ----------------------------------------------------------------------------
+//
+// What holds for every interface below unless its comment says otherwise:
+// - Threads: the host calls the module's entries and interfaces on its main (user-interface)
+//   thread, and the module calls the host back on that thread only: its timer ticks and the end of
+//   each background fetch run there. An update's reader thread only fetches over HTTP and calls
+//   nothing of the host. A call that waits (UpdateNow, a message box, the selector's dialog)
+//   processes messages meanwhile, so either side may be called again, or release the object it
+//   is in, before that call returns.
+// - In-strings (ZELStr) are lent for the call; a callee that keeps one takes its own reference
+//   (ZELString::Share).
+// - Out-strings (char**): the caller empties the slot, the callee stores a new counted string
+//   (hoststr::Alloc) or nothing, and the caller releases what the slot holds, whatever the result.
+// - Interfaces handed out (by QueryInterface, an out argument or a record field) carry a reference
+//   counted for the receiver, who releases it. Every success code hands one out; after a failure
+//   the out value is not used. An interface passed in is lent: a callee that keeps it calls AddRef.
+// - Results: any value >= 0 is a success. No exception crosses the boundary: each side turns its
+//   own into E_FAIL, and the module takes a host call that throws as a failed one.
 
+// Implemented by every object on either side.
 class IUnknown {
 public:
+    // The interface that `iid` names, with a reference for the caller; else nil and E_NOINTERFACE.
     virtual HRESULT ZEL_CALL QueryInterface(const TGUID& iid, void** obj) = 0;  // 0
-    virtual int32_t ZEL_CALL AddRef() = 0;                                      // 1
-    virtual int32_t ZEL_CALL Release() = 0;                                     // 2
+    // Both give the count after the call; the last Release may free the object.
+    virtual int32_t ZEL_CALL AddRef() = 0;   // 1
+    virtual int32_t ZEL_CALL Release() = 0;  // 2
 
 protected:
     ~IUnknown() = default;
 };
 constexpr TGUID IID_IUnknown = GUID("{00000000-0000-0000-C000-000000000046}");
 
+// The base of every interface below. Neither side sends messages; the module's objects answer
+// every one with E_FAIL.
 class IZELMessageSink : public IUnknown {
 public:
     virtual HRESULT ZEL_CALL MessageSink(void* message) = 0;  // 3
@@ -108,24 +131,33 @@ constexpr TGUID IID_IZELMessageSink = GUID("{4AB6071E-F8D1-4968-A432-17751D071BF
 // Slots the module does not use are declared so that the used ones sit at their positions.
 #define ZEL_RESERVED_SLOT(n) virtual HRESULT ZEL_CALL Reserved##n() = 0
 
+// Implemented by the host, lent to the module by Register. The module keeps a reference until
+// Unregister, and each instance one until it is destroyed. QueryInterface hands out the services
+// below by their GUIDs; an instance refused one logs the refusal and goes on without it.
 class IZELKernel : public IZELMessageSink {
 public:
     ZEL_RESERVED_SLOT(4);
     ZEL_RESERVED_SLOT(5);
     ZEL_RESERVED_SLOT(6);
+    // A line of the module's log; the result is ignored.
     virtual HRESULT ZEL_CALL LogMessage(int32_t code, ZELStr sender, ZELStr text) = 0;  // 7
     ZEL_RESERVED_SLOT(8);
     ZEL_RESERVED_SLOT(9);
     ZEL_RESERVED_SLOT(10);
+    // The host's state in *state; instances test their box only when it succeeds with kKernelStateRunning.
     virtual HRESULT ZEL_CALL GetKernelState(int32_t* state) = 0;  // 11
 
 protected:
     ~IZELKernel() = default;
 };
 constexpr TGUID IID_IZELKernel = GUID("{BCB79E07-1AA9-42B1-B154-EDC5AFB50D37}");
-constexpr int32_t KernelStateRunning = 10013;
+// The kernel state in which applying a configuration tests the connection to the box.
+constexpr int32_t kKernelStateRunning = 10013;
 
-// A settings path: the section names, given as the first reference and the index of the last.
+// Implemented by the host: its settings store, one set of values per instance identifier. Called
+// by instances in LoadSettings and SaveSettings, which also run when an instance is created and
+// destroyed. A path is the section names, given as the first reference and the index of the last
+// ("Settings", or "Settings" and "S0" to "S7"); path, key and value strings are lent.
 class IZELSettings : public IZELMessageSink {
 public:
     ZEL_RESERVED_SLOT(4);
@@ -134,15 +166,18 @@ public:
     ZEL_RESERVED_SLOT(7);
     ZEL_RESERVED_SLOT(8);
     ZEL_RESERVED_SLOT(9);
+    // The writes' results are ignored.
     virtual HRESULT ZEL_CALL WriteInteger(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
                                           int32_t value) = 0;  // 10
     ZEL_RESERVED_SLOT(11);
     virtual HRESULT ZEL_CALL WriteString(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
                                          ZELStr value) = 0;  // 12
     ZEL_RESERVED_SLOT(13);
+    // A failed read means nothing is stored: the instance takes its default and ignores *value.
     virtual HRESULT ZEL_CALL ReadInteger(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
                                          int32_t* value) = 0;  // 14
     ZEL_RESERVED_SLOT(15);
+    // As ReadInteger; *value is an out-string, so the instance releases it even after a failure.
     virtual HRESULT ZEL_CALL ReadString(uint32_t instance, const ZELStr* path, int32_t pathHigh, ZELStr key,
                                         char** value) = 0;  // 16
     ZEL_RESERVED_SLOT(17);
@@ -164,15 +199,19 @@ protected:
 };
 constexpr TGUID IID_IZELSettings = GUID("{2058C7E1-D444-4EB1-B67A-FD48DBA7D06F}");
 
+// Implemented by the host. Instances write each reading of an update to the variable the user
+// bound to its input; the name is lent and the results are ignored.
 class IZELVariableManager : public IZELMessageSink {
 public:
     ZEL_RESERVED_SLOT(4);
     ZEL_RESERVED_SLOT(5);
     ZEL_RESERVED_SLOT(6);
+    // A switch input: 1 or 0.
     virtual HRESULT ZEL_CALL WriteVariableBoolean(ZELStr name, uint8_t value) = 0;  // 7
     ZEL_RESERVED_SLOT(8);
     ZEL_RESERVED_SLOT(9);
     ZEL_RESERVED_SLOT(10);
+    // Every other bound input.
     virtual HRESULT ZEL_CALL WriteVariableFloat(ZELStr name, float value) = 0;  // 11
     ZEL_RESERVED_SLOT(12);
     ZEL_RESERVED_SLOT(13);
@@ -194,16 +233,28 @@ constexpr TGUID IID_IZELVariableManager = GUID("{5528E859-0D7D-41CE-9E82-D7CF502
 
 class IZELModule;
 
-// What the host fills in when it creates an instance of a module.
+// What IZELInstanceControl::CreateInstance fills in; the record belongs to the caller.
 struct TZELModuleInstance {
-    uint16_t InstanceID;
-    IZELModule* Module;
-    uint8_t Unread[336];
+    uint16_t InstanceID;  // the new instance's identifier, the one DeleteInstance takes
+    IZELModule* Module;   // a reference counted for the caller, who releases it after DeleteInstance
+    uint8_t Unread[336];  // the rest of the host's record: the module zeroes it and never reads it
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// The 32-bit layout, proved by every 32-bit build of this header.
+static_assert(sizeof(TZELModuleInstance) == 344);
+static_assert(offsetof(TZELModuleInstance, InstanceID) == 0);
+static_assert(offsetof(TZELModuleInstance, Module) == 4);
+static_assert(offsetof(TZELModuleInstance, Unread) == 8);
+#endif
 
+// Implemented by the host. Instances report their connection status through it, and the
+// configuration page creates the host's variable selector with it (Core.Selector_Types.h).
 class IZELInstanceControl : public IZELMessageSink {
 public:
+    // An instance of the host's module `moduleID` (the module asks only for the variable selector);
+    // on success *instance is filled as its fields say. `reserved` is 0.
     virtual HRESULT ZEL_CALL CreateInstance(TGUID moduleID, TZELModuleInstance* instance, int32_t reserved) = 0;  // 4
+    // Ends an instance that CreateInstance made; the result is ignored.
     virtual HRESULT ZEL_CALL DeleteInstance(uint32_t instance) = 0;  // 5
     ZEL_RESERVED_SLOT(6);
     ZEL_RESERVED_SLOT(7);
@@ -213,6 +264,7 @@ public:
     ZEL_RESERVED_SLOT(11);
     ZEL_RESERVED_SLOT(12);
     ZEL_RESERVED_SLOT(13);
+    // The instance's connection status for the host to show; the result is ignored.
     virtual HRESULT ZEL_CALL SetInstanceStatus(uint32_t instance, int32_t status) = 0;  // 14
     ZEL_RESERVED_SLOT(15);
     ZEL_RESERVED_SLOT(16);
@@ -223,6 +275,8 @@ protected:
 };
 constexpr TGUID IID_IZELInstanceControl = GUID("{0D8CEA36-DFA4-4576-ACC8-5675042D7599}");
 
+// Implemented by the host. Each instance holds a reference from its creation to its destruction
+// and never calls it.
 class IZELEventScripter : public IZELMessageSink {
 public:
     ZEL_RESERVED_SLOT(4);
@@ -248,9 +302,11 @@ protected:
 };
 constexpr TGUID IID_IZELEventScripter = GUID("{ED275B5F-4944-4B37-920F-498C1AFFB14F}");
 
+// Implemented by the host: the instances' debug channel.
 class IZELDebugServer : public IZELMessageSink {
 public:
     ZEL_RESERVED_SLOT(4);
+    // One message of instance `instance`; `reserved` is 0 and the result is ignored.
     virtual HRESULT ZEL_CALL SendDebug(uint32_t instance, ZELStr text, int32_t reserved) = 0;  // 5
 
 protected:
@@ -260,25 +316,38 @@ constexpr TGUID IID_IZELDebugServer = GUID("{CA3F512F-B1FB-4D2E-94D8-47C4139555B
 
 #undef ZEL_RESERVED_SLOT
 
-// A method reference: code address, then the object it is bound to.
+// A method reference: code address, then the object it is bound to. Not counted.
 struct TZELMethod {
     void* Code;
     void* Data;
 };
 
+// What ExchangeCallbacks swaps: the host's method in, the module's out.
 struct TZELCallbackPair {
     TZELMethod HostCallback;
     TZELMethod ModuleCallback;
 };
 
+// Implemented by the module's instances and by the host's variable selector. The host calls an
+// instance's slots on its main thread; of the selector's slots here the module uses only
+// QueryInterface and Release. An instance's last Release destroys it, and before it returns the instance logs, hides
+// its page, saves its settings through the host and releases the host's services. The slots below
+// say what an instance does.
 class IZELModule : public IZELMessageSink {
 public:
+    // The host sets HostCallback; the instance keeps a copy of the pair, never calls the host's
+    // method, and sets ModuleCallback to a method bound to itself (nil for none), valid while it lives.
     virtual HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) = 0;  // 4
-    virtual HRESULT ZEL_CALL ShowPropertyPage() = 0;                          // 5
-    virtual HRESULT ZEL_CALL HidePropertyPage() = 0;                          // 6
-    virtual HRESULT ZEL_CALL LoadSettings() = 0;                              // 7
-    virtual HRESULT ZEL_CALL SaveSettings() = 0;                              // 8
-    virtual int32_t ZEL_CALL GetRefCount() = 0;                               // 9
+    // Shows the configuration page without waiting for it; E_NOTIMPL in a build without windows.
+    virtual HRESULT ZEL_CALL ShowPropertyPage() = 0;  // 5
+    // Hides the page and lets it go.
+    virtual HRESULT ZEL_CALL HidePropertyPage() = 0;  // 6
+    // Reads the configuration from the settings store and applies it as SetConfiguration does.
+    virtual HRESULT ZEL_CALL LoadSettings() = 0;  // 7
+    // Writes the configuration to the settings store.
+    virtual HRESULT ZEL_CALL SaveSettings() = 0;  // 8
+    // The object's reference count.
+    virtual int32_t ZEL_CALL GetRefCount() = 0;  // 9
 
 protected:
     ~IZELModule() = default;
@@ -291,25 +360,52 @@ using TZELRegisterProc = HRESULT(ZEL_CALL*)(IZELKernel* kernel);
 using TZELUnregisterProc = HRESULT(ZEL_CALL*)();
 using TZELCreateInstanceProc = HRESULT(ZEL_CALL*)(uint32_t instanceID, IZELModule** module);
 
+// The module information record: static data of the library, read by the host through the address
+// that ZELModuleInfo gives, valid while the library stays loaded. Its strings are constants
+// (reference count -1) that nobody releases. The host calls the three entries on its main thread.
 struct TZELModuleInfo {
-    TGUID ModuleID;
-    TGUID SecondaryID;
-    int32_t ModuleKind;
-    uint8_t Reserved[80];
-    ZELStr Author;
-    ZELStr Homepage;
-    ZELStr Name;
-    ZELStr Description;
-    uint16_t Value1;
-    uint16_t Value2;
-    double TimeStamp;
-    int32_t Value3;
+    TGUID ModuleID;        // the module's identifier, also the GUID of its configuration interface
+    TGUID SecondaryID;     // a second identifier, the same value; no host here reads it
+    int32_t ModuleKind;    // the module's kind; no host here reads it
+    uint8_t Reserved[80];  // all zero
+    ZELStr Author;         // who made the module
+    ZELStr Homepage;       // the module's home page; nil (the empty string) when it has none
+    ZELStr Name;           // the module's name, and the sender of its log lines ("ALL3000 #7" for an instance)
+    ZELStr Description;    // one line about the module, in Windows-1252 like every host string
+    uint16_t Value1;       // a number the record carries; no host here reads it
+    uint16_t Value2;       // as Value1
+    double TimeStamp;      // a date-time in days since 1899-12-30; no host here reads it
+    int32_t Value3;        // as Value1
+    // First, with the host's kernel: the module keeps a reference to it until Unregister.
     TZELRegisterProc Register;
+    // Last: the module lets go of its kernel reference (instances still alive keep their own).
     TZELUnregisterProc Unregister;
+    // One instance per call, for the host's 16-bit identifier passed widened; *module receives a
+    // reference counted for the host, and the last Release destroys the instance.
     TZELCreateInstanceProc CreateInstance;
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// The 32-bit layout, proved by every 32-bit build of this header: exactly the record's 160 bytes.
+static_assert(sizeof(TZELModuleInfo) == 160);
+static_assert(offsetof(TZELModuleInfo, ModuleID) == 0);
+static_assert(offsetof(TZELModuleInfo, SecondaryID) == 16);
+static_assert(offsetof(TZELModuleInfo, ModuleKind) == 32);
+static_assert(offsetof(TZELModuleInfo, Reserved) == 36);
+static_assert(offsetof(TZELModuleInfo, Author) == 116);
+static_assert(offsetof(TZELModuleInfo, Homepage) == 120);
+static_assert(offsetof(TZELModuleInfo, Name) == 124);
+static_assert(offsetof(TZELModuleInfo, Description) == 128);
+static_assert(offsetof(TZELModuleInfo, Value1) == 132);
+static_assert(offsetof(TZELModuleInfo, Value2) == 134);
+static_assert(offsetof(TZELModuleInfo, TimeStamp) == 136);
+static_assert(offsetof(TZELModuleInfo, Value3) == 144);
+static_assert(offsetof(TZELModuleInfo, Register) == 148);
+static_assert(offsetof(TZELModuleInfo, Unregister) == 152);
+static_assert(offsetof(TZELModuleInfo, CreateInstance) == 156);
+#endif
 
-// The library's one export.
+// The library's one export, called by the host on its main thread once the library is loaded: it
+// stores the address of the module information record in *info.
 using TZELModuleInfoProc = HRESULT(ZEL_CALL*)(const TZELModuleInfo** info);
 
 // ---- module base classes -------------------------------------------------------------------

@@ -19,11 +19,18 @@ int32_t* Header(ZELStr s) noexcept {
 
 namespace hoststr {
 
+void* AllocateBlock(size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void FreeBlock(void* block) noexcept { std::free(block); }
+
 char* Alloc(std::string_view s) {
     if (s.empty()) return nullptr;
     if (s.size() > 0x7FFFFFF0u) throw std::bad_alloc();
-    auto* block = static_cast<char*>(std::malloc(kHeader + s.size() + 1));
-    if (!block) throw std::bad_alloc();
+    auto* block = static_cast<char*>(AllocateBlock(kHeader + s.size() + 1));
     int32_t header[2] = {1, static_cast<int32_t>(s.size())};
     std::memcpy(block, header, kHeader);
     std::memcpy(block + kHeader, s.data(), s.size());
@@ -42,7 +49,7 @@ void Release(ZELStr s) noexcept {
     if (!s) return;
     std::atomic_ref<int32_t> count(Header(s)[0]);
     if (count.load(std::memory_order_relaxed) < 0) return;
-    if (count.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(Header(s));
+    if (count.fetch_sub(1, std::memory_order_acq_rel) == 1) FreeBlock(Header(s));
 }
 
 int32_t Length(ZELStr s) noexcept { return s ? Header(s)[1] : 0; }

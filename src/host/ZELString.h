@@ -2,7 +2,7 @@
 // The host's counted 8-bit string. A string reference points at the first character; the 32-bit
 // length stands in the 4 bytes before it and a 32-bit reference count in the 4 bytes before those
 // (-1 marks a constant that is never freed); a zero byte follows the last character. The empty
-// string is the null reference. Both sides of the module boundary allocate with malloc.
+// string is the null reference. Blocks are allocated and freed only by the pair below.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,9 +14,18 @@ namespace zel {
 using ZELStr = const char*;
 
 namespace hoststr {
+// The one allocator of host string blocks. Each side of the module boundary frees blocks that the
+// other side allocated, so the module and every host must use this same pair: malloc and free on
+// Linux; the Windows build puts the COM task allocator here. Nothing else allocates or frees one.
+// A block of `bytes` bytes, for the header, the characters and the zero byte; raises std::bad_alloc.
+void* AllocateBlock(size_t bytes);
+// Gives back a block from AllocateBlock: the address of its header, not the string reference.
+void FreeBlock(void* block) noexcept;
+
 // A new block holding `s` with reference count 1; null for the empty string.
 char* Alloc(std::string_view s);
 void AddRef(ZELStr s) noexcept;
+// Drops one reference; the last one frees the block.
 void Release(ZELStr s) noexcept;
 int32_t Length(ZELStr s) noexcept;
 int32_t RefCount(ZELStr s) noexcept;

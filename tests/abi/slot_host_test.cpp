@@ -78,6 +78,8 @@ std::string Text(const Guid& g) {
 
 // Host strings: one malloc block holding a 32-bit reference count (-1: a constant), a 32-bit length,
 // the characters and a zero byte; a reference points at the first character; nil is the empty string.
+// Written out by hand, not through the project's allocation pair: the module must free what a
+// foreign host allocated with the contract's allocator (malloc and free on Linux), and the reverse.
 std::string View(const char* s) {
     int32_t length = 0;
     if (s) std::memcpy(&length, s - 4, 4);

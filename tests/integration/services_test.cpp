@@ -17,7 +17,7 @@ namespace {
 
 class HostServices : public ::testing::Test {
 protected:
-    void SetUp() override { Make({}, KernelStateRunning); }
+    void SetUp() override { Make({}, kKernelStateRunning); }
     void TearDown() override { ::unsetenv("ZELHOST_SELECT"); }
 
     void Make(TRefusals refusals, int32_t state) {
@@ -66,7 +66,7 @@ TEST_F(HostServices, KernelHandsOutEachServiceUnlessRefused) {
     for (const auto& s : services) {
         TRefusals refusals;
         refusals.*s.refusal = true;
-        Make(refusals, KernelStateRunning);
+        Make(refusals, kKernelStateRunning);
         for (const auto& other : services) {
             void* obj = reinterpret_cast<void*>(1);
             HRESULT r = host->Kernel.QueryInterface(other.iid, &obj);

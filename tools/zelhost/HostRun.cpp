@@ -198,7 +198,7 @@ int RunHost(const TRunOptions& options) {
     // A reader of our output that goes away must not kill the host before it saved the store.
     std::signal(SIGPIPE, SIG_IGN);
 
-    THost host(events, store, options.Refuse, options.KernelState.value_or(zel::KernelStateRunning));
+    THost host(events, store, options.Refuse, options.KernelState.value_or(zel::kKernelStateRunning));
     host.Instances.ReserveIDs(options.Instances);
     host.Variables.DeclareBindings(store);
 
