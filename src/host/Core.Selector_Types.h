@@ -2,7 +2,7 @@
 // The host's variable selector: a module of the host whose GUID is both its module identifier and its
 // interface. Implemented by the host. The module's configuration page, on the main thread, creates
 // an instance through IZELInstanceControl::CreateInstance, asks its Module for this interface, asks
-// it for a name, then releases the selector, calls DeleteInstance and releases Module.
+// it for a name, then calls DeleteInstance and only then releases the selector and Module.
 #include "host/UZELTypes.h"
 
 namespace zel {

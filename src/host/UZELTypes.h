@@ -339,8 +339,10 @@ public:
     // method, and sets ModuleCallback to a method bound to itself (nil for none), valid while it lives.
     virtual HRESULT ZEL_CALL ExchangeCallbacks(TZELCallbackPair& pair) = 0;  // 4
     // Shows the configuration page without waiting for it; E_NOTIMPL in a build without windows.
+    // While shown, the page holds a reference to its instance: released with its page open, an
+    // instance lives until the page is hidden (by the user or by HidePropertyPage).
     virtual HRESULT ZEL_CALL ShowPropertyPage() = 0;  // 5
-    // Hides the page and lets it go.
+    // Hides the page and lets it go; may end an instance the host has released already.
     virtual HRESULT ZEL_CALL HidePropertyPage() = 0;  // 6
     // Reads the configuration from the settings store and applies it as SetConfiguration does.
     virtual HRESULT ZEL_CALL LoadSettings() = 0;  // 7
