@@ -21,12 +21,6 @@ namespace {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
-bool HasNonBlank(std::string_view s) noexcept {
-    for (char c : s)
-        if (!IsBlank(c)) return true;
-    return false;
-}
-
 template <char C>
 size_t FindByte(std::string_view s) noexcept {
     return xml::FindFirstOf<C>(s);
