@@ -829,12 +829,7 @@ void TECXMLParser::LoadFromStream(TStream& stream) {
 
 void TECXMLParser::LoadFromFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::fmOpenRead);
-    try {
-        LoadFromStream(file);
-    } catch (const EParserError&) {
-        file.SetPosition(0);
-        FRootItem.LoadFromLargeStream(file);
-    }
+    LoadFromStream(file);
 }
 
 void TECXMLParser::SaveToStream(TStream& stream, bool isXSL) {
