@@ -25,8 +25,8 @@ namespace zel {
 
 namespace {
 
-// One row per Windows socket error: its number, its text, and the errno values (up to two, 0 for
-// none) that stand for it on this system.
+// One row per Windows socket error: its number, its text, and the errno values (up to two; an
+// unused place is 0) that stand for it on this system.
 struct TSocketError {
     int32_t Number;
     const char* Text;
@@ -34,44 +34,44 @@ struct TSocketError {
 };
 
 constexpr TSocketError kSocketErrors[] = {
-    {10004, "Interrupted system call.", {EINTR, 0}},
-    {10009, "Bad file number.", {EBADF, 0}},
+    {10004, "Interrupted system call.", {EINTR}},
+    {10009, "Bad file number.", {EBADF}},
     {10013, "Access denied.", {EACCES, EPERM}},
-    {10014, "Buffer fault.", {EFAULT, 0}},
-    {10022, "Invalid argument.", {EINVAL, 0}},
+    {10014, "Buffer fault.", {EFAULT}},
+    {10022, "Invalid argument.", {EINVAL}},
     {10024, "Too many open files.", {EMFILE, ENFILE}},
-    {10035, "Operation would block.", {EAGAIN, 0}},  // also EWOULDBLOCK: one value on Linux
-    {10036, "Operation now in progress.", {EINPROGRESS, 0}},
-    {10037, "Operation already in progress.", {EALREADY, 0}},
-    {10038, "Socket operation on non-socket.", {ENOTSOCK, 0}},
-    {10039, "Destination address required.", {EDESTADDRREQ, 0}},
-    {10040, "Message too long.", {EMSGSIZE, 0}},
-    {10041, "Protocol wrong type for socket.", {EPROTOTYPE, 0}},
-    {10042, "Bad protocol option.", {ENOPROTOOPT, 0}},
-    {10043, "Protocol not supported.", {EPROTONOSUPPORT, 0}},
-    {10044, "Socket type not supported.", {ESOCKTNOSUPPORT, 0}},
-    {10045, "Operation not supported on socket.", {EOPNOTSUPP, 0}},  // also ENOTSUP: one value on Linux
-    {10046, "Protocol family not supported.", {EPFNOSUPPORT, 0}},
-    {10047, "Address family not supported by protocol family.", {EAFNOSUPPORT, 0}},
-    {10048, "Address already in use.", {EADDRINUSE, 0}},
-    {10049, "Cannot assign requested address.", {EADDRNOTAVAIL, 0}},
-    {10050, "Network is down.", {ENETDOWN, 0}},
-    {10051, "Network is unreachable.", {ENETUNREACH, 0}},
-    {10052, "Net dropped connection or reset.", {ENETRESET, 0}},
-    {10053, "Software caused connection abort.", {ECONNABORTED, 0}},
-    {10054, "Connection reset by peer.", {ECONNRESET, 0}},
+    {10035, "Operation would block.", {EAGAIN}},  // also EWOULDBLOCK: one value on Linux
+    {10036, "Operation now in progress.", {EINPROGRESS}},
+    {10037, "Operation already in progress.", {EALREADY}},
+    {10038, "Socket operation on non-socket.", {ENOTSOCK}},
+    {10039, "Destination address required.", {EDESTADDRREQ}},
+    {10040, "Message too long.", {EMSGSIZE}},
+    {10041, "Protocol wrong type for socket.", {EPROTOTYPE}},
+    {10042, "Bad protocol option.", {ENOPROTOOPT}},
+    {10043, "Protocol not supported.", {EPROTONOSUPPORT}},
+    {10044, "Socket type not supported.", {ESOCKTNOSUPPORT}},
+    {10045, "Operation not supported on socket.", {EOPNOTSUPP}},  // also ENOTSUP: one value on Linux
+    {10046, "Protocol family not supported.", {EPFNOSUPPORT}},
+    {10047, "Address family not supported by protocol family.", {EAFNOSUPPORT}},
+    {10048, "Address already in use.", {EADDRINUSE}},
+    {10049, "Cannot assign requested address.", {EADDRNOTAVAIL}},
+    {10050, "Network is down.", {ENETDOWN}},
+    {10051, "Network is unreachable.", {ENETUNREACH}},
+    {10052, "Net dropped connection or reset.", {ENETRESET}},
+    {10053, "Software caused connection abort.", {ECONNABORTED}},
+    {10054, "Connection reset by peer.", {ECONNRESET}},
     {10055, "No buffer space available.", {ENOBUFS, ENOMEM}},
-    {10056, "Socket is already connected.", {EISCONN, 0}},
-    {10057, "Socket is not connected.", {ENOTCONN, 0}},
+    {10056, "Socket is already connected.", {EISCONN}},
+    {10057, "Socket is not connected.", {ENOTCONN}},
     {10058, "Cannot send or receive after socket is closed.", {ESHUTDOWN, EPIPE}},
-    {10059, "Too many references, cannot splice.", {ETOOMANYREFS, 0}},
-    {10060, "Connection timed out.", {ETIMEDOUT, 0}},
-    {10061, "Connection refused.", {ECONNREFUSED, 0}},
-    {10062, "Too many levels of symbolic links.", {ELOOP, 0}},
-    {10063, "File name too long.", {ENAMETOOLONG, 0}},
-    {10064, "Host is down.", {EHOSTDOWN, 0}},
-    {10065, "No route to host.", {EHOSTUNREACH, 0}},
-    {10066, "Directory not empty", {ENOTEMPTY, 0}},
+    {10059, "Too many references, cannot splice.", {ETOOMANYREFS}},
+    {10060, "Connection timed out.", {ETIMEDOUT}},
+    {10061, "Connection refused.", {ECONNREFUSED}},
+    {10062, "Too many levels of symbolic links.", {ELOOP}},
+    {10063, "File name too long.", {ENAMETOOLONG}},
+    {10064, "Host is down.", {EHOSTDOWN}},
+    {10065, "No route to host.", {EHOSTUNREACH}},
+    {10066, "Directory not empty", {ENOTEMPTY}},
 };
 
 std::mutex GStackLock;
@@ -201,7 +201,7 @@ std::string SocketErrorText(int32_t errorCode) {
 }
 
 int32_t SocketErrorFromErrno(int err) noexcept {
-    if (err == 0) return 0;  // 0 marks an unused errno slot in the table, never a match
+    if (err == 0) return 0;  // 0 fills the unused places of the table: no error matches it
     for (const auto& e : kSocketErrors)
         if (e.Errno[0] == err || e.Errno[1] == err) return e.Number;
     return err;
