@@ -25,50 +25,53 @@ namespace zel {
 
 namespace {
 
-struct TErrorText {
+// One row per Windows socket error: its number, its text, and the errno values (up to two; an
+// unused place is 0) that stand for it on this system.
+struct TSocketError {
     int32_t Number;
     const char* Text;
+    int Errno[2];
 };
 
-constexpr TErrorText kErrorTexts[] = {
-    {10004, "Interrupted system call."},
-    {10009, "Bad file number."},
-    {10013, "Access denied."},
-    {10014, "Buffer fault."},
-    {10022, "Invalid argument."},
-    {10024, "Too many open files."},
-    {10035, "Operation would block."},
-    {10036, "Operation now in progress."},
-    {10037, "Operation already in progress."},
-    {10038, "Socket operation on non-socket."},
-    {10039, "Destination address required."},
-    {10040, "Message too long."},
-    {10041, "Protocol wrong type for socket."},
-    {10042, "Bad protocol option."},
-    {10043, "Protocol not supported."},
-    {10044, "Socket type not supported."},
-    {10045, "Operation not supported on socket."},
-    {10046, "Protocol family not supported."},
-    {10047, "Address family not supported by protocol family."},
-    {10048, "Address already in use."},
-    {10049, "Cannot assign requested address."},
-    {10050, "Network is down."},
-    {10051, "Network is unreachable."},
-    {10052, "Net dropped connection or reset."},
-    {10053, "Software caused connection abort."},
-    {10054, "Connection reset by peer."},
-    {10055, "No buffer space available."},
-    {10056, "Socket is already connected."},
-    {10057, "Socket is not connected."},
-    {10058, "Cannot send or receive after socket is closed."},
-    {10059, "Too many references, cannot splice."},
-    {10060, "Connection timed out."},
-    {10061, "Connection refused."},
-    {10062, "Too many levels of symbolic links."},
-    {10063, "File name too long."},
-    {10064, "Host is down."},
-    {10065, "No route to host."},
-    {10066, "Directory not empty"},
+constexpr TSocketError kSocketErrors[] = {
+    {10004, "Interrupted system call.", {EINTR}},
+    {10009, "Bad file number.", {EBADF}},
+    {10013, "Access denied.", {EACCES, EPERM}},
+    {10014, "Buffer fault.", {EFAULT}},
+    {10022, "Invalid argument.", {EINVAL}},
+    {10024, "Too many open files.", {EMFILE, ENFILE}},
+    {10035, "Operation would block.", {EAGAIN}},  // also EWOULDBLOCK: one value on Linux
+    {10036, "Operation now in progress.", {EINPROGRESS}},
+    {10037, "Operation already in progress.", {EALREADY}},
+    {10038, "Socket operation on non-socket.", {ENOTSOCK}},
+    {10039, "Destination address required.", {EDESTADDRREQ}},
+    {10040, "Message too long.", {EMSGSIZE}},
+    {10041, "Protocol wrong type for socket.", {EPROTOTYPE}},
+    {10042, "Bad protocol option.", {ENOPROTOOPT}},
+    {10043, "Protocol not supported.", {EPROTONOSUPPORT}},
+    {10044, "Socket type not supported.", {ESOCKTNOSUPPORT}},
+    {10045, "Operation not supported on socket.", {EOPNOTSUPP}},  // also ENOTSUP: one value on Linux
+    {10046, "Protocol family not supported.", {EPFNOSUPPORT}},
+    {10047, "Address family not supported by protocol family.", {EAFNOSUPPORT}},
+    {10048, "Address already in use.", {EADDRINUSE}},
+    {10049, "Cannot assign requested address.", {EADDRNOTAVAIL}},
+    {10050, "Network is down.", {ENETDOWN}},
+    {10051, "Network is unreachable.", {ENETUNREACH}},
+    {10052, "Net dropped connection or reset.", {ENETRESET}},
+    {10053, "Software caused connection abort.", {ECONNABORTED}},
+    {10054, "Connection reset by peer.", {ECONNRESET}},
+    {10055, "No buffer space available.", {ENOBUFS, ENOMEM}},
+    {10056, "Socket is already connected.", {EISCONN}},
+    {10057, "Socket is not connected.", {ENOTCONN}},
+    {10058, "Cannot send or receive after socket is closed.", {ESHUTDOWN, EPIPE}},
+    {10059, "Too many references, cannot splice.", {ETOOMANYREFS}},
+    {10060, "Connection timed out.", {ETIMEDOUT}},
+    {10061, "Connection refused.", {ECONNREFUSED}},
+    {10062, "Too many levels of symbolic links.", {ELOOP}},
+    {10063, "File name too long.", {ENAMETOOLONG}},
+    {10064, "Host is down.", {EHOSTDOWN}},
+    {10065, "No route to host.", {EHOSTUNREACH}},
+    {10066, "Directory not empty", {ENOTEMPTY}},
 };
 
 std::mutex GStackLock;
@@ -192,53 +195,16 @@ void KeepCodeLoaded() noexcept {
 
 std::string SocketErrorText(int32_t errorCode) {
     std::string text;
-    for (const auto& e : kErrorTexts)
+    for (const auto& e : kSocketErrors)
         if (e.Number == errorCode) text = e.Text;
     return "Socket Error # " + std::to_string(errorCode) + "\r\n" + text;
 }
 
 int32_t SocketErrorFromErrno(int err) noexcept {
-    switch (err) {
-        case EINTR: return 10004;
-        case EBADF: return 10009;
-        case EACCES: case EPERM: return 10013;
-        case EFAULT: return 10014;
-        case EINVAL: return 10022;
-        case EMFILE: case ENFILE: return 10024;
-        case EAGAIN: return 10035;  // also EWOULDBLOCK: one value on Linux
-        case EINPROGRESS: return 10036;
-        case EALREADY: return 10037;
-        case ENOTSOCK: return 10038;
-        case EDESTADDRREQ: return 10039;
-        case EMSGSIZE: return 10040;
-        case EPROTOTYPE: return 10041;
-        case ENOPROTOOPT: return 10042;
-        case EPROTONOSUPPORT: return 10043;
-        case ESOCKTNOSUPPORT: return 10044;
-        case EOPNOTSUPP: return 10045;  // also ENOTSUP: one value on Linux
-        case EPFNOSUPPORT: return 10046;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
-        case ECONNRESET: return 10054;
-        case ENOBUFS: case ENOMEM: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return 10057;
-        case ESHUTDOWN: case EPIPE: return 10058;
-        case ETOOMANYREFS: return 10059;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case ELOOP: return 10062;
-        case ENAMETOOLONG: return 10063;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
-        case ENOTEMPTY: return 10066;
-        default: return err;
-    }
+    if (err == 0) return 0;  // 0 fills the unused places of the table: no error matches it
+    for (const auto& e : kSocketErrors)
+        if (e.Errno[0] == err || e.Errno[1] == err) return e.Number;
+    return err;
 }
 
 int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept {

@@ -29,18 +29,24 @@ bool StartsText(std::string_view prefix, std::string_view s) noexcept {
     return s.size() >= prefix.size() && SameText(prefix, s.substr(0, prefix.size()));
 }
 
-int32_t StrToInt(std::string_view s) {
-    auto fail = [s] { return EConvertError("'" + std::string(s) + "' is not a valid integer value"); };
+bool TryStrToInt(std::string_view s, int32_t& value) noexcept {
     size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
-    if (i == s.size()) throw fail();
-    int64_t value = 0;
+    if (i == s.size()) return false;
+    int64_t v = 0;
     for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9' || value > INT32_MAX + int64_t{1}) throw fail();
-        value = value * 10 + (s[i] - '0');
+        if (s[i] < '0' || s[i] > '9' || v > INT32_MAX + int64_t{1}) return false;
+        v = v * 10 + (s[i] - '0');
     }
-    if (s[0] == '-') value = -value;
-    if (value < INT32_MIN || value > INT32_MAX) throw fail();
-    return static_cast<int32_t>(value);
+    if (s[0] == '-') v = -v;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+int32_t StrToInt(std::string_view s) {
+    int32_t value = 0;
+    if (!TryStrToInt(s, value)) throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+    return value;
 }
 
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {

@@ -9,6 +9,13 @@ namespace zel {
 
 inline bool IsBlank(char c) noexcept { return static_cast<unsigned char>(c) <= 32; }
 
+// Whether `s` holds a byte that is not a blank.
+inline bool HasNonBlank(std::string_view s) noexcept {
+    for (char c : s)
+        if (!IsBlank(c)) return true;
+    return false;
+}
+
 inline char UpperAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 std::string Trim(std::string_view s);
@@ -23,6 +30,8 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 // The runtime's integer conversion: an optional sign and decimal digits that fit 32 bits, nothing
 // else (no blanks, no hex); EConvertError otherwise.
 int32_t StrToInt(std::string_view s);
+// The same texts as StrToInt, without raising: false, and `value` untouched, for any other text.
+bool TryStrToInt(std::string_view s, int32_t& value) noexcept;
 
 // Windows-1252 text as UTF-8, for showing 8-bit text to people; the five unassigned bytes map to
 // U+FFFD.

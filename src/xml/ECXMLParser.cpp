@@ -1,9 +1,7 @@
 #include "xml/ECXMLParser.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
-#include <new>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,6 +9,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/TextUtils.h"
+#include "xml/ItemChunks.h"
 #include "xml/ScanBytes.h"
 
 namespace zel {
@@ -19,12 +18,6 @@ namespace {
 
 [[noreturn]] void IndexError(int index) {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
-}
-
-bool HasNonBlank(std::string_view s) noexcept {
-    for (char c : s)
-        if (!IsBlank(c)) return true;
-    return false;
 }
 
 template <char C>
@@ -339,96 +332,15 @@ namespace {
 // dynamic TLS behind, which the leak checker trips over at exit.
 [[gnu::tls_model("initial-exec")]] thread_local const void* tItemFromNew = nullptr;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZEL_ITEM_CHUNKS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZEL_ITEM_CHUNKS 0
-#endif
-#endif
-#ifndef ZEL_ITEM_CHUNKS
-#define ZEL_ITEM_CHUNKS 1
-#endif
-
-#if ZEL_ITEM_CHUNKS
-// Items are carved one after the other from 16 KiB chunks by the thread that makes them, so a
-// document's items lie together and making or freeing one costs a few instructions instead of a
-// trip through the general allocator (where items fall into its slowest size class). A chunk goes
-// back when its thread has moved on to the next one and its last item is freed, on whatever thread
-// that happens. Under AddressSanitizer every item is its own block, so misuse is still reported.
-constexpr size_t ChunkBytes = 16 * 1024;
-constexpr size_t ChunkHeaderBytes = 64;
-// Added to a chunk's count while its thread still carves from it, so that it cannot reach zero.
-constexpr uint32_t ChunkOpen = 1u << 30;
-
-struct TChunkHeader {
-    // ChunkOpen while open, less the items freed; once closed, the items made less those freed.
-    std::atomic<uint32_t> live{ChunkOpen};
-};
-static_assert(sizeof(TChunkHeader) <= ChunkHeaderBytes);
-
-char* ChunkOf(void* item) noexcept {
-    return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(item) & ~uintptr_t{ChunkBytes - 1});
-}
-
-void ReleaseChunk(char* chunk, uint32_t count) noexcept {
-    auto* header = reinterpret_cast<TChunkHeader*>(chunk);
-    if (header->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
-    header->~TChunkHeader();
-    ::operator delete(chunk, std::align_val_t{ChunkBytes});
-}
-
-class TChunkCursor {
-public:
-    ~TChunkCursor() { Close(); }
-
-    void* Take(size_t size) {
-        size = (size + 15) & ~size_t{15};
-        if (!FChunk || FNext + size > ChunkBytes) {
-            Close();
-            FChunk = static_cast<char*>(::operator new(ChunkBytes, std::align_val_t{ChunkBytes}));
-            new (FChunk) TChunkHeader;
-            FNext = ChunkHeaderBytes;
-            FMade = 0;
-        }
-        void* p = FChunk + FNext;
-        FNext += size;
-        ++FMade;
-        return p;
-    }
-
-private:
-    void Close() noexcept {
-        if (FChunk) ReleaseChunk(std::exchange(FChunk, nullptr), ChunkOpen - FMade);
-    }
-
-    char* FChunk = nullptr;
-    size_t FNext = 0;
-    uint32_t FMade = 0;
-};
-
-thread_local TChunkCursor tChunkCursor;
-#endif
-
 }  // namespace
 
 void* TXMLItem::operator new(std::size_t size) {
-#if ZEL_ITEM_CHUNKS
-    void* p = tChunkCursor.Take(size);
-#else
-    void* p = ::operator new(size);
-#endif
+    void* p = xml::TakeItemMemory(size);
     tItemFromNew = p;
     return p;
 }
 
-void TXMLItem::operator delete(void* p) noexcept {
-#if ZEL_ITEM_CHUNKS
-    if (p) ReleaseChunk(ChunkOf(p), 1);
-#else
-    ::operator delete(p);
-#endif
-}
+void TXMLItem::operator delete(void* p) noexcept { xml::ReturnItemMemory(p); }
 
 TXMLItem::TXMLItem() noexcept : FMadeByNew(tItemFromNew == this) {
     if (FMadeByNew) tItemFromNew = nullptr;
@@ -732,15 +644,17 @@ std::string TXMLItem::TagText() const {
     const int count = FParams.Count();
     // Each line is written with the value looked up by its name, which is the value of the first
     // line of that name. Many attributes get an index of first lines instead of a scan per line.
+    constexpr int kIndexedAbove = 16;
+    const bool indexed = count > kIndexedAbove;
     std::unordered_map<std::string, int> firstLine;
-    if (count > 16)
+    if (indexed)
         for (int i = 0; i < count; ++i) firstLine.emplace(UpperCase(FParams.Name(i)), i);
     for (int i = 0; i < count; ++i) {
         std::string name = FParams.Name(i);
         r += ' ';
         r += name;
         r += "=\"";
-        r += EscapeText(count > 16 ? FParams.ValueFromIndex(firstLine[UpperCase(name)]) : FParams.Value(name));
+        r += EscapeText(indexed ? FParams.ValueFromIndex(firstLine[UpperCase(name)]) : FParams.Value(name));
         r += '"';
     }
     return r;
@@ -835,12 +749,7 @@ void TECXMLParser::LoadFromStream(TStream& stream) {
 
 void TECXMLParser::LoadFromFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::fmOpenRead);
-    try {
-        LoadFromStream(file);
-    } catch (const EParserError&) {
-        file.SetPosition(0);
-        FRootItem.LoadFromLargeStream(file);
-    }
+    LoadFromStream(file);
 }
 
 void TECXMLParser::SaveToStream(TStream& stream, bool isXSL) {

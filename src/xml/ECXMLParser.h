@@ -109,7 +109,10 @@ public:
 
     TXMLItem& RootItem() noexcept { return FRootItem; }
     void Clear();
+    // Loads from where the stream stands. After a parser error it reads once more from there with
+    // the whole stream in one window; that read's error is the one raised.
     void LoadFromStream(TStream& stream);
+    // The file's document, read as LoadFromStream reads: at most twice.
     void LoadFromFile(const std::string& fileName);
     void SaveToStream(TStream& stream, bool isXSL);
     void SaveToFile(const std::string& fileName);

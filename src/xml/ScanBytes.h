@@ -1,5 +1,5 @@
 #pragma once
-// Finding the first of a few bytes, sixteen bytes at a time where the processor allows it. Tags,
+// Finding the first of a few bytes, kScanWidth bytes at a time where the processor allows it. Tags,
 // text runs and attribute values are scanned byte by byte otherwise, and that loop is most of the
 // time a load spends outside the allocator.
 #include <array>
@@ -11,6 +11,9 @@
 #endif
 
 namespace zel::xml {
+
+// The bytes compared at once: one SSE2 register.
+constexpr size_t kScanWidth = 16;
 
 template <char... Stops>
 struct TStopTable {
@@ -27,7 +30,8 @@ template <char... Stops>
 inline size_t FindFirstOf(const char* p, size_t n) noexcept {
     size_t i = 0;
 #if defined(__SSE2__)
-    for (; i + 16 <= n; i += 16) {
+    static_assert(sizeof(__m128i) == kScanWidth);
+    for (; i + kScanWidth <= n; i += kScanWidth) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i hits = (_mm_cmpeq_epi8(block, _mm_set1_epi8(Stops)) | ...);
         if (const int mask = _mm_movemask_epi8(hits)) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));

@@ -136,6 +136,7 @@ TEST(ZelhostCommandLine, BadArgumentsGiveTheUsageAndExitCode2) {
         with({"--seconds"}),
         with({"--kernel-state", "10013x"}),
         with({"--kernel-state", "4294967296"}),
+        with({"--kernel-state", "+10013"}),
         with({"--refuse", "settings,network"}),
         with({"--refuse", "settings,"}),
         with({"--verbose"}),

@@ -1,6 +1,8 @@
-// Windows-1252 and UTF-8: what people see and type goes back to the module's 8-bit text unchanged.
+// Text helpers: Windows-1252 and UTF-8 (what people see and type goes back to the module's 8-bit
+// text unchanged), integer texts and blanks.
 #include <gtest/gtest.h>
 
+#include "platform/Exceptions.h"
 #include "platform/TextUtils.h"
 
 using namespace zel;
@@ -18,4 +20,26 @@ TEST(Text, Win1252RoundTripAndReplacements) {
         {"a\xc3", "a?"}, {"\xc3(", "?("}, {"\xff", "?"},  // broken UTF-8
     };
     for (const auto& c : cases) EXPECT_EQ(Utf8ToWin1252(c.utf8), c.win1252) << c.utf8;
+}
+
+TEST(Text, IntegerTextAndBlanks) {
+    // ok: the text is a 32-bit integer, for TryStrToInt (value left alone otherwise) and StrToInt alike.
+    struct Case { const char* text; bool ok; int32_t value; } cases[] = {
+        {"0", true, 0}, {"-0", true, 0}, {"+7", true, 7}, {"007", true, 7}, {"00000000000012", true, 12},
+        {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN}, {"+2147483647", true, INT32_MAX},
+        {"2147483648", false, 0}, {"-2147483649", false, 0}, {"99999999999999999999", false, 0},
+        {"", false, 0}, {"-", false, 0}, {"+", false, 0}, {"+-1", false, 0}, {"--1", false, 0},
+        {" 1", false, 0}, {"1 ", false, 0}, {"0x10", false, 0}, {"1.5", false, 0}, {"12x", false, 0},
+    };
+    for (const auto& c : cases) {
+        int32_t got = 4242;
+        EXPECT_EQ(TryStrToInt(c.text, got), c.ok) << c.text;
+        EXPECT_EQ(got, c.ok ? c.value : 4242) << c.text;
+        if (c.ok) EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
+        else EXPECT_THROW(StrToInt(c.text), EConvertError) << c.text;
+    }
+    struct Blank { const char* text; bool nonBlank; } blanks[] = {
+        {"", false}, {" \t\r\n", false}, {"\x01\x1f ", false}, {" a ", true}, {"  \xa0", true}, {"\x7f", true},
+    };
+    for (const auto& b : blanks) EXPECT_EQ(HasNonBlank(b.text), b.nonBlank) << b.text;
 }

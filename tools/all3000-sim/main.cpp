@@ -24,6 +24,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/TextUtils.h"
+
 namespace {
 
 constexpr int kInputs = 8;
@@ -52,14 +54,11 @@ std::mutex GLogLock;
     std::exit(2);
 }
 
+// A whole number from lo to hi in the runtime's integer text, less two forms this option parser
+// has never taken: a '+' sign, and more than nine characters (so "0000000080" is no port).
 bool ParseInt(const std::string& s, int lo, int hi, int& out) {
-    if (s.empty() || s.size() > 9) return false;
-    size_t i = s[0] == '-' ? 1 : 0;
-    if (i == s.size()) return false;
-    for (size_t k = i; k < s.size(); ++k)
-        if (s[k] < '0' || s[k] > '9') return false;
-    int v = std::atoi(s.c_str());
-    if (v < lo || v > hi) return false;
+    int32_t v = 0;
+    if (s.size() > 9 || s.starts_with('+') || !zel::TryStrToInt(s, v) || v < lo || v > hi) return false;
     out = v;
     return true;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "VariableSelector.h"
+#include "platform/TextUtils.h"
 
 namespace zelhost {
 
@@ -113,7 +114,9 @@ HRESULT ZEL_CALL THostSettings::ReadInteger(uint32_t instance, const ZELStr* pat
     return Guarded(FHost, "ReadInteger", [&] {
         std::string text;
         int32_t v = 0;
-        if (!value || !Read(instance, path, pathHigh, key, text) || !ParseInt32(text, v)) return E_FAIL;
+        // The runtime's integer text, but a '+' sign stays refused, as it always was here.
+        if (!value || !Read(instance, path, pathHigh, key, text)) return E_FAIL;
+        if (text.starts_with('+') || !zel::TryStrToInt(text, v)) return E_FAIL;
         *value = v;
         return S_OK;
     });
@@ -189,9 +192,11 @@ void THostVariables::DeclareBindings(const TSettingsStore& store) {
             const std::string section = "Settings/S" + std::to_string(i) + "/";
             auto name = values.find(section + "VarName");
             if (name == values.end()) continue;
-            // Not a number: ReadInteger fails for it, and the module then takes type 0, a float.
+            // Not a number (by ReadInteger's rule, '+' refused): ReadInteger fails for it, and the
+            // module then takes type 0, a float.
             int32_t type = 0;
-            const bool isSwitch = ParseInt32(values[section + "DeviceType"], type) &&
+            const std::string& stored = values[section + "DeviceType"];
+            const bool isSwitch = !stored.starts_with('+') && zel::TryStrToInt(stored, type) &&
                                   (static_cast<uint32_t>(type) & 0xFFu) == kSwitchType;
             Declare(name->second, !isSwitch);
         }

@@ -55,7 +55,9 @@ int ParseSeconds(std::string_view text) {
 
 int32_t ParseKernelState(std::string_view text) {
     int32_t v = 0;
-    if (!ParseInt32(text, v)) throw EUsage("--kernel-state \"" + std::string(text) + "\" is not a 32-bit whole number");
+    // The runtime's integer text, but without a '+' sign, which this option has never taken.
+    if (text.starts_with('+') || !zel::TryStrToInt(text, v))
+        throw EUsage("--kernel-state \"" + std::string(text) + "\" is not a 32-bit whole number");
     return v;
 }
 

@@ -36,12 +36,6 @@ std::string_view WithoutBom(std::string_view document) {
 
 [[noreturn]] void Corrupt(const std::string& why) { throw EStoreCorrupt(why); }
 
-bool HasNonBlank(std::string_view s) {
-    for (char c : s)
-        if (!zel::IsBlank(c)) return true;
-    return false;
-}
-
 std::string HexEncode(std::string_view s) {
     static const char digits[] = "0123456789ABCDEF";
     std::string r;
@@ -139,7 +133,7 @@ bool InstanceID(const TXMLItem& item, uint16_t& id) {
     std::string text = item.Params().Value(IdAttr);
     int32_t v = 0;
     // Only the canonical form, so that two elements cannot name one instance.
-    if (!ParseInt32(text, v) || v < 0 || v > 65535 || std::to_string(v) != text) return false;
+    if (!zel::TryStrToInt(text, v) || v < 0 || v > 65535 || std::to_string(v) != text) return false;
     id = static_cast<uint16_t>(v);
     return true;
 }
@@ -209,7 +203,7 @@ void CheckItems(const TXMLItem& item, const std::string& where) {
         std::string path = where + "/" + child.Name();
         if (!ValidName(child.Name())) Corrupt("<" + child.Name() + "> is not a valid name in " + where);
         if (item.IndexOfName(child.Name()) != i) Corrupt(path + " appears twice");
-        if (HasNonBlank(child.Text())) Corrupt(path + " holds text");
+        if (zel::HasNonBlank(child.Text())) Corrupt(path + " holds text");
         const zel::TStringList& params = child.Params();
         if (params.IndexOfName(ValueAttr) >= 0 && params.IndexOfName(HexAttr) >= 0)
             Corrupt(path + " has both value and hex");
@@ -222,7 +216,7 @@ void CheckItems(const TXMLItem& item, const std::string& where) {
 
 void CheckDocument(TXMLItem& root) {
     if (root.Name() != RootName) Corrupt("the top element is <" + root.Name() + ">, not <" + std::string(RootName) + ">");
-    if (HasNonBlank(root.Text())) Corrupt("<" + root.Name() + "> holds text");
+    if (zel::HasNonBlank(root.Text())) Corrupt("<" + root.Name() + "> holds text");
     std::vector<bool> seen(65536);
     for (int i = 0; i < root.SubItemCount(); ++i) {
         const TXMLItem& item = *root.SubItems(i);
@@ -231,7 +225,7 @@ void CheckDocument(TXMLItem& root) {
             Corrupt("<" + item.Name() + "> below <" + root.Name() + "> is not an <Instance ID=\"0..65535\">");
         if (seen[id]) Corrupt("instance " + std::to_string(id) + " appears twice");
         seen[id] = true;
-        if (HasNonBlank(item.Text())) Corrupt("instance " + std::to_string(id) + " holds text");
+        if (zel::HasNonBlank(item.Text())) Corrupt("instance " + std::to_string(id) + " holds text");
         CheckItems(item, "instance " + std::to_string(id));
     }
 }
@@ -338,15 +332,6 @@ const char* FileKind(mode_t mode) noexcept {
     }
 }
 
-bool ParseInt32(std::string_view text, int32_t& value) noexcept {
-    int32_t v = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (text.empty() || ec != std::errc() || ptr != end) return false;
-    value = v;
-    return true;
-}
-
 // Writing the store changes the link's target, so the link stays a link.
 std::string FollowLinks(std::string name) {
     const std::string given = name;
@@ -450,7 +435,7 @@ void TSettingsStore::LoadFromString(std::string_view document) {
         FDocument.LoadFromStream(stream);
         // A top element written as an empty tag is loaded as the child of an unnamed root.
         if (root.Name().empty() && root.SubItemCount() == 1 && root.SubItems(0)->SubItemCount() == 0 &&
-            !HasNonBlank(root.Text())) {
+            !zel::HasNonBlank(root.Text())) {
             std::string name = root.SubItems(0)->Name();
             zel::TStringList params;
             params.Assign(root.SubItems(0)->Params());

@@ -43,8 +43,6 @@ public:
 bool ValidName(std::string_view name) noexcept;
 // Sections a key may have below its instance; the XML loader refuses much deeper nesting anyway.
 constexpr size_t MaxSections = 64;
-// A whole decimal number that fits 32 bits, without blanks or other characters.
-bool ParseInt32(std::string_view text, int32_t& value) noexcept;
 
 // The largest store file read: past it, a file is refused before it is read (a store is kilobytes).
 constexpr int64_t kMaxStoreBytes = int64_t{64} << 20;
