@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <functional>
 #include <memory>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include "HostServices.h"
 #include "ModuleLibrary.h"
 #include "StoreOwner.h"
+#include "platform/ProcessLimits.h"
 #include "platform/TextUtils.h"
 
 namespace zelhost {
@@ -159,15 +159,6 @@ int ShowPage(TEventPrinter& events, zel::IZELModule* module, const std::string& 
     return 0;
 }
 
-// Every box being fetched holds a socket and a wake-up descriptor for a while: a host with
-// hundreds of boxes needs more than the usual soft limit of 1024. Best effort.
-void RaiseDescriptorLimit() noexcept {
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 struct TInstance {
     uint16_t ID;
     zel::IZELModule* Module;
@@ -181,7 +172,9 @@ int RunHost(const TRunOptions& options) {
     TSettingsStore store(options.Store);
     store.Load();
     TEventPrinter events(options.Json);
-    RaiseDescriptorLimit();
+    // Every box being fetched holds a socket and a wake-up descriptor for a while: a host with
+    // hundreds of boxes needs more than the usual soft limit of 1024.
+    zel::RaiseDescriptorLimit();
 
     // Qt sees no arguments of ours; platform choice comes from the environment as usual, except that
     // a session without a display that opens runs offscreen instead of aborting.
