@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "VariableSelector.h"
-
 namespace zelhost {
 
 using zel::E_FAIL;

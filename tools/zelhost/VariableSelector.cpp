@@ -20,7 +20,7 @@ using zel::E_NOINTERFACE;
 using zel::E_NOTIMPL;
 using zel::S_OK;
 
-TSelectorInstance::TSelectorInstance(THost& host) : FHost(host) { FHost.LiveSelectors.fetch_add(1); }
+TSelectorInstance::TSelectorInstance(TSelectorHost& host) : FHost(host) { FHost.LiveSelectors.fetch_add(1); }
 
 TSelectorInstance::~TSelectorInstance() { FHost.LiveSelectors.fetch_sub(1); }
 
@@ -58,11 +58,11 @@ HRESULT ZEL_CALL TSelectorInstance::SaveSettings() { return E_NOTIMPL; }
 int32_t ZEL_CALL TSelectorInstance::GetRefCount() { return FRefs.load(); }
 
 HRESULT ZEL_CALL TSelectorInstance::SelectVariable(uint8_t kind, char** name) {
-    return Guarded(FHost, "SelectVariable", [&]() -> HRESULT {
+    return FHost.GuardSlot("SelectVariable", [&]() -> HRESULT {
         if (!name) return E_FAIL;
-        std::vector<std::string> names = FHost.Variables.Names(kind);
+        std::vector<std::string> names = FHost.VariableNames(kind);
         std::string chosen;
-        HRESULT r = FHost.Chooser ? FHost.Chooser(kind, names, chosen) : E_FAIL;
+        HRESULT r = FHost.ChooseVariable(kind, names, chosen);
         if (zel::Failed(r)) return r;
         if (chosen.empty()) return E_FAIL;
         *name = zel::hoststr::Alloc(chosen);
