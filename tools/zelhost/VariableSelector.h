@@ -10,8 +10,6 @@
 #include "host/Core.Selector_Types.h"
 #include "host/UZELTypes.h"
 
-class QString;
-
 namespace zelhost {
 
 using zel::HRESULT;
@@ -67,10 +65,8 @@ private:
     std::atomic<int32_t> FRefs{0};
 };
 
-// ZELHOST_SELECT when it is set (empty: refuse), else a dialog listing `names`.
-HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& names, std::string& chosen);
-
-// Text typed or chosen in the user interface as Windows-1252; what it cannot hold becomes '?'.
-std::string Utf8ToWin1252(const QString& text);
+// The answer that ZELHOST_SELECT scripts for every selection, when it is set: S_OK with its text in
+// `chosen`, or E_FAIL when it is empty; nothing when it is not set.
+std::optional<HRESULT> ScriptedChoice(std::string& chosen);
 
 }  // namespace zelhost
