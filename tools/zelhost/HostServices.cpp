@@ -288,7 +288,6 @@ THost::THost(TEventPrinter& events, TSettingsStore& store, TRefusals refusals, i
       Store(store),
       Refusals(refusals),
       KernelState(kernelState),
-      // Only a scripted answer until a toolkit hands in its chooser.
       Chooser([](uint8_t, const std::vector<std::string>&, std::string& chosen) {
           return ScriptedChoice(chosen).value_or(E_FAIL);
       }),

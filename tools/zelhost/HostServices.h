@@ -240,6 +240,7 @@ public:
     std::mutex StoreLock;
     const TRefusals Refusals;
     const int32_t KernelState;
+    // The variable selector's answers: only ZELHOST_SELECT's until a run hands in its toolkit's.
     TVariableChooser Chooser;
 
     THostKernel Kernel;
@@ -249,6 +250,7 @@ public:
     THostEventScripter Scripter;
     THostDebugServer Debug;
 
+    // The host as its variable selectors see it.
     std::vector<std::string> VariableNames(uint8_t kind) const override { return Variables.Names(kind); }
     HRESULT ChooseVariable(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) override {
         return Chooser ? Chooser(kind, names, chosen) : zel::E_FAIL;
