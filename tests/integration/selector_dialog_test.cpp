@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "Toolkit.h"
 #include "VariableSelector.h"
 
 using namespace zelhost;

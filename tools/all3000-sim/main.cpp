@@ -18,12 +18,12 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "platform/ProcessLimits.h"
 #include "platform/TextUtils.h"
 
 namespace {
@@ -296,21 +296,14 @@ void Serve(int fd, std::string peer) {
     ::close(fd);
 }
 
-// Raises the soft limit on open descriptors to the hard one: hang and slow hold every connection
-// open, and a soft limit of 1024 would cap how many clients can wait at once.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);  // on failure the old limit stays, and accept waits as before
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     GOptions = ParseOptions(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
-    RaiseDescriptorLimit();
+    // The hang and slow modes hold every connection open: a soft limit of 1024 would cap how many
+    // clients can wait at once.
+    zel::RaiseDescriptorLimit();
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);

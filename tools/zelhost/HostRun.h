@@ -1,13 +1,79 @@
 #pragma once
-// `zelhost run`: load the module, register it, create its instances, run the event loop, and
-// take everything down again in order, saving the settings store.
+// `zelhost run` and `zelhost page`: load the module, register it, create its instances, run the
+// event loop, and take everything down again in order, saving the settings store. The steps are
+// the same on every platform; only the toolkit they run on differs (Toolkit.h).
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Events.h"
+#include "HostServices.h"
+#include "ModuleLibrary.h"
 #include "Options.h"
+#include "SettingsStore.h"
+#include "StopSignals.h"
+#include "StoreOwner.h"
+#include "Toolkit.h"
 
 namespace zelhost {
 
-// Returns the exit code. The store is the run's alone from start to end (TStoreOwner).
-// EStoreError (EStoreInUse when another process holds the store) / ELoadError when the host
-// cannot start: the store is then left untouched.
-int RunHost(const TRunOptions& options);
+// One run, from taking the store to writing it for the last time; RunHost calls the steps in
+// the order they are declared.
+class THostRun {
+public:
+    // Takes the store for the whole run and loads it, then brings up the toolkit, the host's
+    // services and the stop signals. EStoreError (EStoreInUse when another process holds the
+    // store), with the store left untouched.
+    THostRun(const TRunOptions& options, TMakeToolkit makeToolkit);
+    THostRun(const THostRun&) = delete;
+    THostRun& operator=(const THostRun&) = delete;
+
+    // Loads the module and registers it with the host's kernel. False, said on stderr, when the
+    // module refuses; ELoadError when the file is no module.
+    bool Start();
+    // Creates the module's instances in the order asked for, until a stop signal arrives; one that
+    // is not created is reported and left out.
+    void CreateInstances();
+    // For `page`, shows the first instance's page; then runs the event loop until the time limit,
+    // a stop signal or the page ends it. Returns the run's exit code.
+    int RunLoop();
+    // Hides the pages and releases the instances, unregisters and unloads the module (or keeps it
+    // loaded while an instance lives on), reports what the module kept, and writes the store
+    // (EStoreError when it cannot).
+    void ShutDown();
+
+private:
+    struct TInstance {
+        uint16_t ID;
+        zel::IZELModule* Module;
+    };
+
+    // Writes the store now; a failure is a notice, and the run goes on.
+    void FlushStore();
+    // 0 when the instance shows its page, which then ends the run when it is closed or once it has
+    // been rendered into the screenshot file; 1, said on stderr, when it shows none.
+    int ShowPage(zel::IZELModule* module);
+    // Hides each instance's page and releases it; true when every instance went away.
+    bool ReleaseInstances();
+
+    // In the order they are taken down last to first: the store is held until everything else
+    // is gone.
+    const TRunOptions& FOptions;
+    TStoreOwner FOwner;
+    TSettingsStore FStore;
+    TEventPrinter FEvents;
+    std::unique_ptr<TToolkit> FToolkit;
+    THost FHost;
+    std::atomic<bool> FFlushQueued{false};
+    std::optional<TStopSignals> FSignals;
+    std::optional<TModuleLibrary> FLibrary;
+    std::vector<TInstance> FInstances;
+};
+
+// The whole run on the toolkit `makeToolkit` brings up; returns the exit code. Throws what
+// THostRun's steps throw.
+int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit);
 
 }  // namespace zelhost

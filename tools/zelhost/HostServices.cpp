@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "VariableSelector.h"
 #include "platform/TextUtils.h"
 
 namespace zelhost {
@@ -295,7 +294,9 @@ THost::THost(TEventPrinter& events, TSettingsStore& store, TRefusals refusals, i
       Store(store),
       Refusals(refusals),
       KernelState(kernelState),
-      Chooser(DefaultVariableChooser),
+      Chooser([](uint8_t, const std::vector<std::string>&, std::string& chosen) {
+          return ScriptedChoice(chosen).value_or(E_FAIL);
+      }),
       Kernel(*this),
       Settings(*this),
       Variables(*this),

@@ -14,13 +14,12 @@
 #include "Events.h"
 #include "Options.h"
 #include "SettingsStore.h"
+#include "VariableSelector.h"
 #include "host/Core.Selector_Types.h"
 #include "host/UZELTypes.h"
 
 namespace zelhost {
 
-using zel::HRESULT;
-using zel::TGUID;
 using zel::ZELStr;
 
 class THost;
@@ -161,8 +160,6 @@ private:
     std::map<std::string, TVariable, std::less<>> FVariables;
 };
 
-class TSelectorInstance;
-
 class THostInstanceControl final : public THostObject<zel::IZELInstanceControl> {
 public:
     explicit THostInstanceControl(THost& host) : THostObject(host, "instance control", zel::IID_IZELInstanceControl) {}
@@ -227,12 +224,7 @@ public:
 
 #undef ZELHOST_NOT_IMPLEMENTED
 
-// How the variable selector gets its answer: the kind asked for, the host's variables of that
-// kind; S_OK with `chosen` set, or a failure when the choice was refused.
-using TVariableChooser =
-    std::function<HRESULT(uint8_t kind, const std::vector<std::string>& names, std::string& chosen)>;
-
-class THost {
+class THost final : public TSelectorHost {
 public:
     // `store` guarded by StoreLock; events and store outlive the host.
     THost(TEventPrinter& events, TSettingsStore& store, TRefusals refusals, int32_t kernelState);
@@ -248,9 +240,8 @@ public:
     std::mutex StoreLock;
     const TRefusals Refusals;
     const int32_t KernelState;
+    // The variable selector's answers: only ZELHOST_SELECT's until a run hands in its toolkit's.
     TVariableChooser Chooser;
-    // Selector objects alive, whoever holds them.
-    std::atomic<int> LiveSelectors{0};
 
     THostKernel Kernel;
     THostSettings Settings;
@@ -258,6 +249,15 @@ public:
     THostInstanceControl Instances;
     THostEventScripter Scripter;
     THostDebugServer Debug;
+
+    // The host as its variable selectors see it.
+    std::vector<std::string> VariableNames(uint8_t kind) const override { return Variables.Names(kind); }
+    HRESULT ChooseVariable(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) override {
+        return Chooser ? Chooser(kind, names, chosen) : zel::E_FAIL;
+    }
+    HRESULT GuardSlot(const char* slot, const std::function<HRESULT()>& body) noexcept override {
+        return Guarded(*this, slot, body);
+    }
 };
 
 // ---- template members ------------------------------------------------------------------------

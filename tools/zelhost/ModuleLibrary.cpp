@@ -1,10 +1,9 @@
 #include "ModuleLibrary.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace zelhost {
 
@@ -15,23 +14,16 @@ std::string HexResult(zel::HRESULT r) {
 }
 
 TModuleLibrary::TModuleLibrary(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw ELoadError("module " + path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw ELoadError("module " + path + " is a directory");
-    // A bare file name would make the loader search the library path instead of opening this file.
-    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    ::dlerror();
-    FHandle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!FHandle) {
-        const char* why = ::dlerror();
-        throw ELoadError("cannot load module " + path + ": " + (why ? why : "unknown error"));
-    }
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error) throw ELoadError("module " + path + ": " + error.message());
+    if (std::filesystem::is_directory(status)) throw ELoadError("module " + path + " is a directory");
+    if (!FLibrary.Open(path)) throw ELoadError("cannot load module " + path + ": " + FLibrary.Error());
     auto fail = [&](const std::string& why) {
-        ::dlclose(FHandle);
-        FHandle = nullptr;
+        FLibrary.Close();
         throw ELoadError("module " + path + " " + why);
     };
-    void* symbol = ::dlsym(FHandle, "ZELModuleInfo");
+    void* symbol = FLibrary.Find("ZELModuleInfo");
     if (!symbol) fail("does not export ZELModuleInfo");
     // Object to function pointer through the bytes: the one conversion ISO C++ leaves open.
     zel::TZELModuleInfoProc moduleInfo = nullptr;
@@ -51,13 +43,12 @@ TModuleLibrary::TModuleLibrary(const std::string& path) {
 }
 
 void TModuleLibrary::Close() noexcept {
-    if (FHandle) ::dlclose(FHandle);
-    FHandle = nullptr;
+    FLibrary.Close();
     FInfo = nullptr;
 }
 
 void TModuleLibrary::Keep() noexcept {
-    FHandle = nullptr;
+    FLibrary.Keep();
     FInfo = nullptr;
 }
 

@@ -2,6 +2,7 @@
 // A module file loaded into the host: the library handle and the module's information record.
 #include <string>
 
+#include "DynamicLibrary.h"
 #include "host/UZELTypes.h"
 #include "platform/Exceptions.h"
 
@@ -32,7 +33,7 @@ public:
     void Keep() noexcept;
 
 private:
-    void* FHandle = nullptr;
+    TDynamicLibrary FLibrary;
     const zel::TZELModuleInfo* FInfo = nullptr;
 };
 

@@ -13,8 +13,6 @@
 // that the XML escapes cannot carry (a zero byte, a line break followed by "lf&" and the like)
 // are stored as `hex` instead. Names match ASCII case-insensitively, as lookups in our XML tree do.
 // A UTF-8 byte order mark before the document (Windows editors save one) is read and not written.
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -22,16 +20,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Exceptions.h"
+#include "StoreFile.h"
 #include "xml/ECXMLParser.h"
 
 namespace zelhost {
-
-// The store file cannot be read or written.
-class EStoreError : public zel::Exception {
-public:
-    using Exception::Exception;
-};
 
 // The store file exists but is not a settings store; it is never overwritten.
 class EStoreCorrupt : public EStoreError {
@@ -43,22 +35,6 @@ public:
 bool ValidName(std::string_view name) noexcept;
 // Sections a key may have below its instance; the XML loader refuses much deeper nesting anyway.
 constexpr size_t MaxSections = 64;
-
-// The largest store file read: past it, a file is refused before it is read (a store is kilobytes).
-constexpr int64_t kMaxStoreBytes = int64_t{64} << 20;
-
-// What a file of this mode is, in words for a message ("a FIFO"); regular files are "a regular file".
-const char* FileKind(mode_t mode) noexcept;
-
-// The file a name finally stands for: a symbolic link is followed to its target (which need not
-// exist yet); other names come back as they are. EStoreError on a loop of links.
-std::string FollowLinks(std::string name);
-
-// Writes `data` to `fileName` so that the file is either the old or the new document: a temporary
-// file in the same folder, written, flushed to disk and renamed over the target. Nothing is left
-// behind on failure (EStoreError). Its name carries the target's name and the writer's pid, so a
-// later write removes what a killed writer of that file left, and nothing else.
-void AtomicWriteFile(const std::string& fileName, std::string_view data);
 
 class TSettingsStore {
 public:

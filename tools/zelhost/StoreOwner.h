@@ -14,7 +14,7 @@
 // folder could otherwise have the pid written over a file of the user's.
 #include <string>
 
-#include "SettingsStore.h"
+#include "StoreFile.h"
 
 namespace zelhost {
 

@@ -2,18 +2,46 @@
 // The host's variable selector: a module of the host itself, created through instance control,
 // that lets the user pick one of the host's variables of a kind.
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "HostServices.h"
-
-class QString;
+#include "host/Core.Selector_Types.h"
+#include "host/UZELTypes.h"
 
 namespace zelhost {
 
+using zel::HRESULT;
+using zel::TGUID;
+
+// How the variable selector gets its answer: the kind asked for, the host's variables of that
+// kind; S_OK with `chosen` set, or a failure when the choice was refused.
+using TVariableChooser =
+    std::function<HRESULT(uint8_t kind, const std::vector<std::string>& names, std::string& chosen)>;
+
+// The host as its variable selectors see it: the variables to offer, the way one is chosen, and
+// the guard and count that every object the host hands to a module has.
+class TSelectorHost {
+public:
+    // The names of the host's variables of a selector kind.
+    virtual std::vector<std::string> VariableNames(uint8_t kind) const = 0;
+    // The host's choice among `names`, as TVariableChooser; a failure when it has no way to choose.
+    virtual HRESULT ChooseVariable(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) = 0;
+    // Runs a selector's slot so that nothing unwinds into the module: a failure becomes E_FAIL and
+    // a notice.
+    virtual HRESULT GuardSlot(const char* slot, const std::function<HRESULT()>& body) noexcept = 0;
+
+    // Selector objects alive, whoever holds them.
+    std::atomic<int> LiveSelectors{0};
+
+protected:
+    ~TSelectorHost() = default;
+};
+
 class TSelectorInstance final : public zel::IZELVariableSelector {
 public:
-    explicit TSelectorInstance(THost& host);
+    explicit TSelectorInstance(TSelectorHost& host);
     TSelectorInstance(const TSelectorInstance&) = delete;
     TSelectorInstance& operator=(const TSelectorInstance&) = delete;
 
@@ -33,14 +61,12 @@ public:
 private:
     ~TSelectorInstance();
 
-    THost& FHost;
+    TSelectorHost& FHost;
     std::atomic<int32_t> FRefs{0};
 };
 
-// ZELHOST_SELECT when it is set (empty: refuse), else a dialog listing `names`.
-HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& names, std::string& chosen);
-
-// Text typed or chosen in the user interface as Windows-1252; what it cannot hold becomes '?'.
-std::string Utf8ToWin1252(const QString& text);
+// The answer that ZELHOST_SELECT scripts for every selection, when it is set: S_OK with its text in
+// `chosen`, or E_FAIL when it is empty; nothing when it is not set.
+std::optional<HRESULT> ScriptedChoice(std::string& chosen);
 
 }  // namespace zelhost

@@ -8,6 +8,7 @@
 #include "Options.h"
 #include "SettingsStore.h"
 #include "StoreOwner.h"
+#include "Toolkit.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
         switch (cl.Command) {
             case TCommand::Help: std::fputs(UsageText(), stdout); return 0;
             case TCommand::Run:
-            case TCommand::Page: return RunHost(cl.Run);
+            case TCommand::Page: return RunHost(cl.Run, MakeToolkit);
             case TCommand::Set: return RunSet(cl.Set);
             case TCommand::Get: return RunGet(cl.Get);
         }

@@ -1,0 +1,14 @@
+#include "platform/ProcessLimits.h"
+
+#include <sys/resource.h>
+
+namespace zel {
+
+void RaiseDescriptorLimit() noexcept {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace zel
