@@ -1,6 +1,5 @@
 #include "SettingsStore.h"
 
-#include <charconv>
 #include <optional>
 
 #include "platform/Streams.h"
@@ -228,8 +227,6 @@ bool ValidName(std::string_view name) noexcept {
     for (char c : name)
         if (!letter(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
     return true;
-}
-
 }
 
 // ---- TSettingsStore --------------------------------------------------------------------------
