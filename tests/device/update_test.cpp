@@ -5,6 +5,7 @@
 #include <atomic>
 #include <clocale>
 #include <cmath>
+#include <functional>
 #include <poll.h>
 
 #include "FakeHost.h"
@@ -143,17 +144,37 @@ TEST(Update, ReadingsIgnoreTheProcessLocale) {
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "scripts/setup-deps.sh generates this locale";
     const double half = 0.5;
     EXPECT_EQ(std::to_string(half).find(','), 1u);  // the locale really is in force
-    struct Case { const char* text; double value; } good[] = {
+    struct Case { std::string text; double value; } good[] = {
         {"21.5", 21.5}, {"21,5", 21.5}, {"-3", -3}, {"+4.25", 4.25}, {".5", 0.5}, {"5.", 5}, {"1e3", 1000},
         {"2,5E-1", 0.25}, {"-20480.00", -20480}, {"0079", 79},
         {"3.4028234663852886e38", 3.4028234663852886e38},  // the largest float still fits
-        {"1e-400", 0}, {"-0,00012e-330", 0}, {"1e-99999999999999999999", 0},  // below any float: 0
+        {"1e-400", 0}, {"-0,00012e-330", -0.0}, {"1e-99999999999999999999", 0},  // below any float: 0
+        {"0." + std::string(400, '0') + "1e5", 0},  // the zeros after the point place the first digit
     };
-    for (const auto& c : good) EXPECT_EQ(ParseReading(c.text), c.value) << c.text;
+    for (const auto& c : good) {
+        EXPECT_EQ(ParseReading(c.text), c.value) << c.text;
+        EXPECT_EQ(std::signbit(ParseReading(c.text)), std::signbit(c.value)) << c.text;
+    }
     for (const char* bad : {"", " ", "1,2.3", "1.2.3", "abc", "1e", "e5", "-", ".", "1 ", " 1", "0x10", "inf", "nan",
                             "1e39", "-1e39", "3.4e38x", "1,5,", "1e400", "0.001e99999999999999999999", "0e"})
         EXPECT_THROW(ParseReading(bad), EConvertError) << '"' << bad << '"';
     std::setlocale(LC_ALL, "C");
+}
+
+TEST(Update, FailureTextIsOneLineAndNeverEmpty) {
+    // what was thrown | what people are told
+    struct Case { std::function<void()> raise; const char* text; } cases[] = {
+        {[] { throw Exception("a\r\nb\nc\rd"); }, "a b c d"},
+        {[] { throw Exception(""); }, "unknown failure"},
+        {[] { throw 42; }, "unknown failure"},  // no std::exception: nothing to tell
+    };
+    for (const auto& c : cases) {
+        try {
+            c.raise();
+        } catch (...) {
+            EXPECT_EQ(CurrentFailureText(), c.text);
+        }
+    }
 }
 
 TEST(Detect, CodesToTypes) {
@@ -203,7 +224,13 @@ TEST(Detect, FailuresShowTheBoxAndKeepTypes) {
         Held inst(host, kId);
         IZELALL3000* face = ConfigOf(inst.Module());
         TBoxes boxes;
+        size_t debugAtBox = 0;
+        SetMessageBoxHandler([&](const std::string& t) {
+            boxes.texts.push_back(t);
+            debugAtBox = host.debug.texts.size();
+        });
         EXPECT_EQ(face->DetectSensors(), c.result) << c.reply.substr(0, 200);
+        EXPECT_EQ(debugAtBox, 0u) << "the cause follows the box";
         TZELALL3000Settings conf;
         face->GetConfiguration(conf);
         face->Release();

@@ -192,15 +192,17 @@ TEST_F(HostServices, SelectorListsBindingsAndEveryVariableWhenNoneIsOfTheKind) {
     store.Write(4, s7, "VarName", "Door");
     store.Write(4, s7, "DeviceType", "4");
     // The module's rule: the low 8 bits are the type, and a text that is no number is type 0.
-    const std::vector<std::string_view> s1 = {"Settings", "S1"}, s2 = {"Settings", "S2"};
+    const std::vector<std::string_view> s1 = {"Settings", "S1"}, s2 = {"Settings", "S2"}, s3 = {"Settings", "S3"};
     store.Write(4, s1, "VarName", "Window");
     store.Write(4, s1, "DeviceType", "260");
     store.Write(4, s2, "VarName", "Lamp");
     store.Write(4, s2, "DeviceType", "4 ");
+    store.Write(4, s3, "VarName", "Pump");
+    store.Write(4, s3, "DeviceType", "+4");  // ReadInteger refuses the sign
     host->Variables.DeclareBindings(store);
-    EXPECT_EQ(host->Variables.Names(VariableKindFloat), (std::vector<std::string>{"Inside", "Lamp"}));
+    EXPECT_EQ(host->Variables.Names(VariableKindFloat), (std::vector<std::string>{"Inside", "Lamp", "Pump"}));
     EXPECT_EQ(host->Variables.Names(VariableKindBoolean), (std::vector<std::string>{"Door", "Window"}));
-    EXPECT_EQ(host->Variables.Names(7), (std::vector<std::string>{"Door", "Inside", "Lamp", "Window"}));  // none of that kind: all
+    EXPECT_EQ(host->Variables.Names(7), (std::vector<std::string>{"Door", "Inside", "Lamp", "Pump", "Window"}));  // none of that kind: all
 }
 
 // The way a module's configuration page asks for a variable name.

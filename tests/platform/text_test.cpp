@@ -28,6 +28,7 @@ TEST(Text, IntegerTextAndBlanks) {
         {"0", true, 0}, {"-0", true, 0}, {"+7", true, 7}, {"007", true, 7}, {"00000000000012", true, 12},
         {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN}, {"+2147483647", true, INT32_MAX},
         {"2147483648", false, 0}, {"-2147483649", false, 0}, {"99999999999999999999", false, 0},
+        {"18446744073709551617", false, 0},  // 2^64 + 1: a 64-bit sum would wrap to 1
         {"", false, 0}, {"-", false, 0}, {"+", false, 0}, {"+-1", false, 0}, {"--1", false, 0},
         {" 1", false, 0}, {"1 ", false, 0}, {"0x10", false, 0}, {"1.5", false, 0}, {"12x", false, 0},
     };

@@ -5,12 +5,14 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QtTest/qtestspontaneevent.h>
 
 #include "FakeHost.h"
 #include "Held.h"
@@ -108,6 +110,10 @@ TEST(Page, ApplyAndOKSendTheFieldsAndIntervalsAreClamped) {
     TPage p(ConfigOf(inst.Module()), host);
     p.Get<QSpinBox>("udInterval")->setValue(45);
     EXPECT_EQ(p.config->GetRefCount(), 3);  // the host's, the test's and the shown page's
+    QHideEvent minimised;
+    QSpontaneKeyEvent::setSpontaneous(&minimised);
+    static_cast<QObject*>(p.page)->event(&minimised);
+    EXPECT_EQ(p.config->GetRefCount(), 3);  // minimised by the user, the page is still open
     QTest::mouseClick(p.Get<QPushButton>("btnOK"), Qt::LeftButton);
     EXPECT_FALSE(p.page->isVisible());
     EXPECT_EQ(p.config->GetRefCount(), 2);  // hidden, the page let go of the instance

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "xml/ECXMLParser.h"
+#include "xml/ItemChunks.h"
 
 using namespace zel;
 
@@ -424,4 +425,5 @@ TEST(Item, ItemsOutliveTheThreadThatMadeThemAndMayBeFreedOnAnother) {
     TECXMLParser again;
     again.RootItem().LoadFromString(doc);
     EXPECT_EQ(again.RootItem().Count(), 1000);
+    xml::ReturnItemMemory(nullptr);  // giving back none is allowed, as deleting a null pointer is
 }
