@@ -97,6 +97,10 @@ std::string GUIDToString(const TGUID& g);
 //   (ZELString::Share).
 // - Out-strings (char**): the caller empties the slot, the callee stores a new counted string
 //   (hoststr::Alloc) or nothing, and the caller releases what the slot holds, whatever the result.
+// - String memory: whichever side drops a string's last reference frees its block, so both sides
+//   allocate and free every counted string with one allocator. On Windows that is the COM task
+//   allocator: a host allocates the blocks of the strings it makes with CoTaskMemAlloc and frees
+//   those it releases last with CoTaskMemFree, whoever made them. On Linux it is malloc and free.
 // - Interfaces handed out (by QueryInterface, an out argument or a record field) carry a reference
 //   counted for the receiver, who releases it. Every success code hands one out; after a failure
 //   the out value is not used. An interface passed in is lent: a callee that keeps it calls AddRef.

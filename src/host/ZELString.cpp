@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
 namespace zel {
 
 namespace {
@@ -19,13 +23,31 @@ int32_t* Header(ZELStr s) noexcept {
 
 namespace hoststr {
 
+namespace {
+std::atomic<TBlockObserver> gBlockObserver{nullptr};
+}  // namespace
+
+void SetBlockObserver(TBlockObserver observer) noexcept { gBlockObserver.store(observer); }
+
 void* AllocateBlock(size_t bytes) {
+#ifdef _WIN32
+    void* block = ::CoTaskMemAlloc(bytes);
+#else
     void* block = std::malloc(bytes);
+#endif
     if (!block) throw std::bad_alloc();
+    if (TBlockObserver observer = gBlockObserver.load()) observer(block, true);
     return block;
 }
 
-void FreeBlock(void* block) noexcept { std::free(block); }
+void FreeBlock(void* block) noexcept {
+    if (TBlockObserver observer = gBlockObserver.load()) observer(block, false);
+#ifdef _WIN32
+    ::CoTaskMemFree(block);
+#else
+    std::free(block);
+#endif
+}
 
 char* Alloc(std::string_view s) {
     if (s.empty()) return nullptr;

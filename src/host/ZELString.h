@@ -16,11 +16,17 @@ using ZELStr = const char*;
 namespace hoststr {
 // The one allocator of host string blocks. Each side of the module boundary frees blocks that the
 // other side allocated, so the module and every host must use this same pair: malloc and free on
-// Linux; the Windows build puts the COM task allocator here. Nothing else allocates or frees one.
+// Linux, the COM task allocator (CoTaskMemAlloc and CoTaskMemFree) on Windows. Nothing else
+// allocates or frees one.
 // A block of `bytes` bytes, for the header, the characters and the zero byte; raises std::bad_alloc.
 void* AllocateBlock(size_t bytes);
 // Gives back a block from AllocateBlock: the address of its header, not the string reference.
 void FreeBlock(void* block) noexcept;
+
+// For tests that count blocks: called after AllocateBlock gives out a block (allocated true) and
+// before FreeBlock takes one back (false). Null, the default, observes nothing.
+using TBlockObserver = void (*)(void* block, bool allocated) noexcept;
+void SetBlockObserver(TBlockObserver observer) noexcept;
 
 // A new block holding `s` with reference count 1; null for the empty string.
 char* Alloc(std::string_view s);

@@ -1,0 +1,116 @@
+// A counted string crosses the boundary and is freed by whichever side drops the last reference.
+// The "host" here does what a host in another language would: it makes and frees blocks with the
+// platform allocator of the contract directly, never through our code.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+#include "host/ZELString.h"
+
+using namespace zel;
+
+namespace {
+
+void* HostAllocate(size_t bytes) {
+#ifdef _WIN32
+    return ::CoTaskMemAlloc(bytes);
+#else
+    return std::malloc(bytes);
+#endif
+}
+
+void HostFree(void* block) {
+#ifdef _WIN32
+    ::CoTaskMemFree(block);
+#else
+    std::free(block);
+#endif
+}
+
+// Per block: +1 when made, -1 when freed, by either side. Single-threaded test: plain maps.
+std::map<void*, int> gLive;
+std::map<void*, int> gModuleFrees;
+
+void Observe(void* block, bool allocated) noexcept {
+    gLive[block] += allocated ? 1 : -1;
+    if (!allocated) ++gModuleFrees[block];
+}
+
+char* HostMake(const std::string& text) {
+    auto* block = static_cast<char*>(HostAllocate(8 + text.size() + 1));
+    const int32_t header[2] = {1, static_cast<int32_t>(text.size())};
+    std::memcpy(block, header, 8);
+    std::memcpy(block + 8, text.c_str(), text.size() + 1);
+    ++gLive[block];
+    return block + 8;
+}
+
+void HostAddRef(ZELStr s) {
+    int32_t count = 0;
+    std::memcpy(&count, s - 8, 4);
+    ++count;
+    std::memcpy(const_cast<char*>(s) - 8, &count, 4);
+}
+
+// Returns true when this dropped the last reference and freed the block.
+bool HostRelease(ZELStr s) {
+    int32_t count = 0;
+    std::memcpy(&count, s - 8, 4);
+    if (--count > 0) {
+        std::memcpy(const_cast<char*>(s) - 8, &count, 4);
+        return false;
+    }
+    void* block = const_cast<char*>(s) - 8;
+    --gLive[block];
+    HostFree(block);
+    return true;
+}
+
+}  // namespace
+
+TEST(HostString, LastReferenceFreesTheBlockOnceOnEitherSide) {
+    // maker: 'H' host or 'M' module, holding the first reference. steps: 'h'/'m' that side takes a
+    // reference, 'H'/'M' it drops one. freer: the side whose drop frees the block.
+    struct Case {
+        char maker;
+        const char* steps;
+        char freer;
+    } cases[] = {
+        {'M', "M", 'M'},      {'H', "H", 'H'},      {'M', "hMH", 'H'},    {'H', "mHM", 'M'},
+        {'M', "hhMHH", 'H'},  {'H', "mmHMM", 'M'},  {'M', "hmHMM", 'M'},  {'H', "hmMHH", 'H'},
+    };
+    hoststr::SetBlockObserver(Observe);
+    for (const Case& c : cases) {
+        gLive.clear();
+        gModuleFrees.clear();
+        ZELStr s = c.maker == 'H' ? HostMake("Wohnzimmer") : hoststr::Alloc("Wohnzimmer");
+        void* block = const_cast<char*>(s) - 8;
+        char freer = 0;
+        for (const char* step = c.steps; *step; ++step) {
+            ASSERT_EQ(freer, 0) << c.steps << ": a reference was used after the block was freed";
+            EXPECT_EQ(hoststr::View(s), "Wohnzimmer") << c.steps;
+            switch (*step) {
+                case 'h': HostAddRef(s); break;
+                case 'm': hoststr::AddRef(s); break;
+                case 'H':
+                    if (HostRelease(s)) freer = 'H';
+                    break;
+                case 'M':
+                    hoststr::Release(s);
+                    if (gModuleFrees[block] > 0) freer = 'M';
+                    break;
+            }
+        }
+        EXPECT_EQ(freer, c.freer) << c.maker << " " << c.steps;
+        EXPECT_EQ(gLive[block], 0) << c.maker << " " << c.steps << ": made once, freed once";
+        EXPECT_EQ(gModuleFrees[block], c.freer == 'M' ? 1 : 0) << c.maker << " " << c.steps;
+    }
+    hoststr::SetBlockObserver(nullptr);
+}
