@@ -24,10 +24,10 @@ int32_t* Header(ZELStr s) noexcept {
 namespace hoststr {
 
 namespace {
-std::atomic<TBlockObserver> gBlockObserver{nullptr};
+std::atomic<TBlockObserver> GBlockObserver{nullptr};
 }  // namespace
 
-void SetBlockObserver(TBlockObserver observer) noexcept { gBlockObserver.store(observer); }
+void SetBlockObserver(TBlockObserver observer) noexcept { GBlockObserver.store(observer); }
 
 void* AllocateBlock(size_t bytes) {
 #ifdef _WIN32
@@ -36,12 +36,12 @@ void* AllocateBlock(size_t bytes) {
     void* block = std::malloc(bytes);
 #endif
     if (!block) throw std::bad_alloc();
-    if (TBlockObserver observer = gBlockObserver.load()) observer(block, true);
+    if (TBlockObserver observer = GBlockObserver.load()) observer(block, true);
     return block;
 }
 
 void FreeBlock(void* block) noexcept {
-    if (TBlockObserver observer = gBlockObserver.load()) observer(block, false);
+    if (TBlockObserver observer = GBlockObserver.load()) observer(block, false);
 #ifdef _WIN32
     ::CoTaskMemFree(block);
 #else

@@ -1,7 +1,7 @@
 #pragma once
 // The main-thread event loop as the module uses it: window timers, processing of pending messages,
-// a wait that returns when messages arrive, and the modal message box. Implemented on Qt; callers
-// never see Qt types.
+// a wait that returns when messages arrive, and the modal message box. Implemented on Qt
+// (EventLoop.cpp) and on the Win32 API (EventLoopWin32.cpp); callers never see either.
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,7 +50,9 @@ private:
 void ProcessMessages();
 // Blocks until a message arrives (true) or `timeoutMs` passes (false); handles what woke it.
 bool WaitForMessages(int timeoutMs);
-// True on the thread that runs the application's event loop.
+// True on the thread that runs the application's event loop: with Qt the application object's
+// thread; on Windows the thread that loaded the module (or started the program), from which a host
+// also calls the module's entries.
 bool IsMainThread();
 // Shows a modal message box with 8-bit (Windows-1252) text and returns when it is closed.
 void ShowMessageBox(const std::string& text);

@@ -24,7 +24,7 @@ constexpr char kWindowClass[] = "ZELPlatformMessageWindow";
 // The host calls the module's entry points on the thread that loaded the module, and loading runs
 // our static initialisers on that thread (in a program: the thread that runs main). A plain DWORD,
 // so nothing runs when the module is unloaded.
-const DWORD gMainThreadId = ::GetCurrentThreadId();
+const DWORD GMainThreadId = ::GetCurrentThreadId();
 
 // This module's own instance (the DLL, or the program it is linked into): a class registered
 // under it cannot clash with a host's class of the same name.
@@ -74,12 +74,12 @@ LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 // The class is registered while windows of it exist, so that an unloaded module leaves no class
 // behind that points into freed code.
-std::mutex gClassLock;
-int gClassUsers = 0;
+std::mutex GClassLock;
+int GClassUsers = 0;
 
 TMessageWindow::TMessageWindow() {
-    std::lock_guard<std::mutex> lock(gClassLock);
-    if (gClassUsers == 0) {
+    std::lock_guard<std::mutex> lock(GClassLock);
+    if (GClassUsers == 0) {
         WNDCLASSEXA windowClass{};
         windowClass.cbSize = sizeof(windowClass);
         windowClass.lpfnWndProc = MessageWindowProc;
@@ -91,19 +91,19 @@ TMessageWindow::TMessageWindow() {
     FWindow = ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), this);
     if (!FWindow) {
         const DWORD error = ::GetLastError();
-        if (gClassUsers == 0) ::UnregisterClassA(kWindowClass, ThisModule());
+        if (GClassUsers == 0) ::UnregisterClassA(kWindowClass, ThisModule());
         ::SetLastError(error);
         RaiseLastError("CreateWindowEx");
     }
-    ++gClassUsers;
+    ++GClassUsers;
 }
 
 TMessageWindow::~TMessageWindow() {
     // Messages still queued for the window are discarded with it.
     ::SetWindowLongPtrA(FWindow, GWLP_USERDATA, 0);
     ::DestroyWindow(FWindow);
-    std::lock_guard<std::mutex> lock(gClassLock);
-    if (--gClassUsers == 0) ::UnregisterClassA(kWindowClass, ThisModule());
+    std::lock_guard<std::mutex> lock(GClassLock);
+    if (--GClassUsers == 0) ::UnregisterClassA(kWindowClass, ThisModule());
 }
 
 std::function<void(const std::string&)>& MessageBoxHandler() {
@@ -207,7 +207,7 @@ bool WaitForMessages(int timeoutMs) {
     return true;
 }
 
-bool IsMainThread() { return ::GetCurrentThreadId() == gMainThreadId; }
+bool IsMainThread() { return ::GetCurrentThreadId() == GMainThreadId; }
 
 void ShowMessageBox(const std::string& text) {
     if (auto& h = MessageBoxHandler()) {

@@ -35,12 +35,12 @@ void HostFree(void* block) {
 }
 
 // Per block: +1 when made, -1 when freed, by either side. Single-threaded test: plain maps.
-std::map<void*, int> gLive;
-std::map<void*, int> gModuleFrees;
+std::map<void*, int> GLive;
+std::map<void*, int> GModuleFrees;
 
 void Observe(void* block, bool allocated) noexcept {
-    gLive[block] += allocated ? 1 : -1;
-    if (!allocated) ++gModuleFrees[block];
+    GLive[block] += allocated ? 1 : -1;
+    if (!allocated) ++GModuleFrees[block];
 }
 
 char* HostMake(const std::string& text) {
@@ -48,7 +48,7 @@ char* HostMake(const std::string& text) {
     const int32_t header[2] = {1, static_cast<int32_t>(text.size())};
     std::memcpy(block, header, 8);
     std::memcpy(block + 8, text.c_str(), text.size() + 1);
-    ++gLive[block];
+    ++GLive[block];
     return block + 8;
 }
 
@@ -68,7 +68,7 @@ bool HostRelease(ZELStr s) {
         return false;
     }
     void* block = const_cast<char*>(s) - 8;
-    --gLive[block];
+    --GLive[block];
     HostFree(block);
     return true;
 }
@@ -88,8 +88,8 @@ TEST(HostString, LastReferenceFreesTheBlockOnceOnEitherSide) {
     };
     hoststr::SetBlockObserver(Observe);
     for (const Case& c : cases) {
-        gLive.clear();
-        gModuleFrees.clear();
+        GLive.clear();
+        GModuleFrees.clear();
         ZELStr s = c.maker == 'H' ? HostMake("Wohnzimmer") : hoststr::Alloc("Wohnzimmer");
         void* block = const_cast<char*>(s) - 8;
         char freer = 0;
@@ -104,13 +104,13 @@ TEST(HostString, LastReferenceFreesTheBlockOnceOnEitherSide) {
                     break;
                 case 'M':
                     hoststr::Release(s);
-                    if (gModuleFrees[block] > 0) freer = 'M';
+                    if (GModuleFrees[block] > 0) freer = 'M';
                     break;
             }
         }
         EXPECT_EQ(freer, c.freer) << c.maker << " " << c.steps;
-        EXPECT_EQ(gLive[block], 0) << c.maker << " " << c.steps << ": made once, freed once";
-        EXPECT_EQ(gModuleFrees[block], c.freer == 'M' ? 1 : 0) << c.maker << " " << c.steps;
+        EXPECT_EQ(GLive[block], 0) << c.maker << " " << c.steps << ": made once, freed once";
+        EXPECT_EQ(GModuleFrees[block], c.freer == 'M' ? 1 : 0) << c.maker << " " << c.steps;
     }
     hoststr::SetBlockObserver(nullptr);
 }
