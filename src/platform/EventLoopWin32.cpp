@@ -21,6 +21,10 @@ constexpr UINT_PTR kTimerId = 1;
 constexpr DWORD kWakeMask = 0xFF;
 constexpr char kWindowClass[] = "ZELPlatformMessageWindow";
 
+// Whether the last ProcessMessages of this thread put a quit back for the host's loop. A plain
+// bool: a thread-local with a destructor would pin the module in memory.
+thread_local bool GQuitPutBack = false;
+
 // The host calls the module's entry points on the thread that loaded the module, and loading runs
 // our static initialisers on that thread (in a program: the thread that runs main). A plain DWORD,
 // so nothing runs when the module is unloaded.
@@ -183,6 +187,7 @@ void PostedCall::Post() {
 }
 
 void ProcessMessages() {
+    GQuitPutBack = false;
     MSG message{};
     // The W forms hand a Unicode window of the host its text unconverted; Windows converts for ANSI
     // windows (ours carry no text).
@@ -190,6 +195,7 @@ void ProcessMessages() {
         if (message.message == WM_QUIT) {
             // The host's own loop ends on it: put it back for that loop and stop here.
             ::PostQuitMessage(static_cast<int>(message.wParam));
+            GQuitPutBack = true;
             return;
         }
         ::TranslateMessage(&message);
@@ -200,8 +206,11 @@ void ProcessMessages() {
 bool WaitForMessages(int timeoutMs) {
     if (timeoutMs <= 0) return false;
     // No object to wait for: only messages end the wait early. Wakes for what arrived since the
-    // queue was last looked at, as the host's own loop would.
-    const DWORD result = ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeoutMs), kWakeMask);
+    // queue was last looked at, as the host's own loop would. A quit put back for the host's loop
+    // would end every wait at once and make the caller spin: until the host takes it, posted
+    // messages do not wake us (they are still handled with everything else).
+    const DWORD mask = GQuitPutBack ? kWakeMask & ~static_cast<DWORD>(QS_POSTMESSAGE) : kWakeMask;
+    const DWORD result = ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeoutMs), mask);
     if (result != WAIT_OBJECT_0) return false;
     ProcessMessages();
     return true;

@@ -7,6 +7,10 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 
@@ -120,3 +124,17 @@ TEST(EventLoop, MessageBoxCanBeReplacedForHeadlessRuns) {
     SetMessageBoxHandler(nullptr);
     EXPECT_EQ(shown, "Error Reading Configuration! Please check IP-Adress");
 }
+
+#ifdef _WIN32
+TEST(EventLoop, AQuitIsLeftForTheHostsLoopAndDoesNotEndWaits) {
+    ::PostQuitMessage(7);
+    ProcessMessages();
+    // Put back at once, the quit would end this wait early, and every later one.
+    const uint32_t start = TickCount();
+    EXPECT_FALSE(WaitForMessages(40));
+    EXPECT_GE(TickCount() - start, 35u - kTickStepMs);
+    MSG quit{};
+    ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 7u);
+}
+#endif
