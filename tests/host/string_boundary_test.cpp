@@ -18,21 +18,13 @@ using namespace zel;
 
 namespace {
 
-void* HostAllocate(size_t bytes) {
 #ifdef _WIN32
-    return ::CoTaskMemAlloc(bytes);
+void* HostAllocate(size_t bytes) { return ::CoTaskMemAlloc(bytes); }
+void HostFree(void* block) { ::CoTaskMemFree(block); }
 #else
-    return std::malloc(bytes);
+void* HostAllocate(size_t bytes) { return std::malloc(bytes); }
+void HostFree(void* block) { std::free(block); }
 #endif
-}
-
-void HostFree(void* block) {
-#ifdef _WIN32
-    ::CoTaskMemFree(block);
-#else
-    std::free(block);
-#endif
-}
 
 // Per block: +1 when made, -1 when freed, by either side. Single-threaded test: plain maps.
 std::map<void*, int> GLive;
@@ -44,32 +36,24 @@ void Observe(void* block, bool allocated) noexcept {
 }
 
 char* HostMake(const std::string& text) {
-    auto* block = static_cast<char*>(HostAllocate(8 + text.size() + 1));
-    const int32_t header[2] = {1, static_cast<int32_t>(text.size())};
-    std::memcpy(block, header, 8);
-    std::memcpy(block + 8, text.c_str(), text.size() + 1);
+    auto* block = static_cast<int32_t*>(HostAllocate(8 + text.size() + 1));
+    block[0] = 1;
+    block[1] = static_cast<int32_t>(text.size());
+    std::memcpy(block + 2, text.c_str(), text.size() + 1);
     ++GLive[block];
-    return block + 8;
+    return reinterpret_cast<char*>(block + 2);
 }
 
-void HostAddRef(ZELStr s) {
-    int32_t count = 0;
-    std::memcpy(&count, s - 8, 4);
-    ++count;
-    std::memcpy(const_cast<char*>(s) - 8, &count, 4);
-}
+// The block's header as a host sees it: the reference count, then the length.
+int32_t* Header(ZELStr s) { return reinterpret_cast<int32_t*>(const_cast<char*>(s) - 8); }
+
+void HostAddRef(ZELStr s) { ++Header(s)[0]; }
 
 // Returns true when this dropped the last reference and freed the block.
 bool HostRelease(ZELStr s) {
-    int32_t count = 0;
-    std::memcpy(&count, s - 8, 4);
-    if (--count > 0) {
-        std::memcpy(const_cast<char*>(s) - 8, &count, 4);
-        return false;
-    }
-    void* block = const_cast<char*>(s) - 8;
-    --GLive[block];
-    HostFree(block);
+    if (--Header(s)[0] > 0) return false;
+    --GLive[Header(s)];
+    HostFree(Header(s));
     return true;
 }
 
