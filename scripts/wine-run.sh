@@ -19,14 +19,14 @@ shift
 # runtime installers' prompts.
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-# system.reg appears only when the server saves it, so only the marker says the prefix is ready.
+# system.reg appears only when the server saves it, so only the marker says the prefix is ready;
+# a set-up cut short is completed by the next one (wineboot -i updates an existing prefix).
 marker=$prefix/.zel-prefix-ready
 if [ ! -e "$marker" ]; then
   mkdir -p "$(dirname "$prefix")"
   exec 9>"$prefix.lock"
   flock 9
   if [ ! -e "$marker" ]; then
-    rm -rf "$prefix"
     wineboot -i >/dev/null 2>&1
     # A crash must end the program instead of opening the debugger dialog, and closing a window
     # under a virtual display takes 0.2 s instead of 2 s when wine does not manage it.
