@@ -23,7 +23,7 @@ export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscore
 # a set-up cut short is completed by the next one (wineboot -i updates an existing prefix).
 marker=$prefix/.zel-prefix-ready
 if [ ! -e "$marker" ]; then
-  mkdir -p "$(dirname "$prefix")"
+  mkdir -p "$prefix"
   exec 9>"$prefix.lock"
   flock 9
   if [ ! -e "$marker" ]; then
