@@ -1,12 +1,14 @@
 # make demo: set up and run the demo; make test: set up and run every test.
 # make sanitize: the tests under AddressSanitizer+UndefinedBehaviorSanitizer, threaded tests under
 # ThreadSanitizer. make bench: benchmarks with comparison table. make fuzz: long fuzz runs.
+# make windows: the 32-bit Windows build (mingw-w64) in build-windows; make windows-test: its tests
+# under wine (scripts/setup-windows-deps.sh run installs wine).
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 NETNS := scripts/in-netns.sh
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot clean
+.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot windows windows-test clean
 
 all: build
 
@@ -55,5 +57,14 @@ demo: build
 screenshot: build
 	$(NETNS) scripts/screenshot.sh build docs/page.png
 
+windows:
+	@bash scripts/setup-windows-deps.sh build
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZEL_WERROR=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-windows -j $(JOBS)
+
+windows-test: windows
+	scripts/windows-tests.sh build-windows -j $(JOBS)
+
 clean:
-	rm -rf build build-fuzz build-tsan build-asan build-bench
+	rm -rf build build-fuzz build-tsan build-asan build-bench build-windows
