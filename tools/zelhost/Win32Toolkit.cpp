@@ -80,7 +80,14 @@ public:
     // No windows of ours to close: the module's own go with its instances.
     void Quit() override { ::PostQuitMessage(0); }
     void QuitAfter(int milliseconds) override {
-        FTimers.push_back(std::make_unique<zel::WindowTimer>(milliseconds, [] { ::PostQuitMessage(0); }, true));
+        auto timer = std::make_unique<zel::WindowTimer>(milliseconds, nullptr, false);
+        // Once: a later tick would end the next Run as well.
+        timer->SetHandler([&once = *timer] {
+            once.SetEnabled(false);
+            ::PostQuitMessage(0);
+        });
+        timer->SetEnabled(true);
+        FTimers.push_back(std::move(timer));
     }
     void Post(std::function<void()> work) override {
         {
