@@ -16,6 +16,8 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "Toolkit.h"
 #include "VariableSelector.h"
@@ -59,8 +61,13 @@ public:
         FHook = ::SetWindowsHookExA(WH_CBT, OnCbt, nullptr, ::GetCurrentThreadId());
         if (!FHook) throw zel::Exception("cannot watch for message boxes (Windows error " + std::to_string(::GetLastError()) + ")");
         gToolkit = this;
+        // Events are UTF-8: the console shows them as such instead of in its OEM code page, until
+        // the run ends (the console outlives us, and its other programs expect their code page).
+        FOldOutputCodePage = ::GetConsoleOutputCP();
+        if (FOldOutputCodePage) ::SetConsoleOutputCP(CP_UTF8);
     }
     ~TWin32Toolkit() override {
+        if (FOldOutputCodePage) ::SetConsoleOutputCP(FOldOutputCodePage);
         gToolkit = nullptr;
         ::UnhookWindowsHookEx(FHook);
     }
@@ -160,6 +167,7 @@ private:
     TEventPrinter& FEvents;
     const bool FCloseBoxes;
     HHOOK FHook = nullptr;
+    UINT FOldOutputCodePage = 0;  // 0: no console
     std::set<HWND> FBoxes;
     std::mutex FLock;
     std::deque<std::function<void()>> FWork;
@@ -170,8 +178,6 @@ private:
 }  // namespace
 
 std::unique_ptr<TToolkit> MakeToolkit(TEventPrinter& events) {
-    // Events are UTF-8; the console shows them as such instead of in its OEM code page.
-    ::SetConsoleOutputCP(CP_UTF8);
     return std::make_unique<TWin32Toolkit>(events);
 }
 
