@@ -9,9 +9,11 @@
 #undef MessageBox
 #undef S_OK
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "DynamicLibrary.h"
@@ -65,13 +67,15 @@ TEST(ZelhostWin32, LoaderOpensTheNamedFileOnlyAndFindsItsExports) {
     TTempDir dir;
     WriteFile(dir.File("empty.dll"), "");
     const fs::path module = ZEL_FAKE_MODULE;
+    fs::copy_file(module, dir.File("elsewhere.dll"));
     const fs::path before = fs::current_path();
     fs::current_path(module.parent_path());  // for the bare name
+    ASSERT_TRUE(::SetDllDirectoryA(dir.File("").c_str()));  // where a searching loader would look
     // path | opens | ZELModuleInfo found
     const struct { std::string path; bool opens; bool finds; } cases[] = {
         {module.string(), true, true},
         {module.filename().string(), true, true},  // a bare name: the file in this folder
-        {"kernel32.dll", false, false},            // only in the system folder, which is never searched
+        {"elsewhere.dll", false, false},           // only in the search path, which is never searched
         {dir.File("empty.dll"), false, false},
     };
     for (const auto& c : cases) {
@@ -82,6 +86,7 @@ TEST(ZelhostWin32, LoaderOpensTheNamedFileOnlyAndFindsItsExports) {
         library.Close();
         EXPECT_EQ(library.Find("ZELModuleInfo"), nullptr) << c.path;
     }
+    ::SetDllDirectoryA(nullptr);
     fs::current_path(before);
 }
 
