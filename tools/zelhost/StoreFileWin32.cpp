@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <sys/stat.h>
 
+#include "StoreTempName.h"
 #include "Win32Text.h"
 
 namespace zelhost {
@@ -18,22 +18,6 @@ namespace {
 // Of the store's name in its temporary name: with the rest that name stays within MAX_PATH's
 // 255 characters per component.
 constexpr size_t kMaxTempBase = 200;
-
-// The pid in `name` when it is a temporary name that begins with `prefix` (see AtomicWriteFile).
-bool TempWriterPid(std::string_view name, std::string_view prefix, DWORD& pid) {
-    constexpr std::string_view suffix = ".tmp";
-    if (!name.starts_with(prefix) || !name.ends_with(suffix) || name.size() < prefix.size() + suffix.size())
-        return false;
-    const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    const size_t dash = middle.find('-');
-    const std::string_view counter = dash == std::string_view::npos ? std::string_view() : middle.substr(dash + 1);
-    if (counter.empty() || counter.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    DWORD v = 0;
-    auto [ptr, ec] = std::from_chars(middle.data(), middle.data() + dash, v);
-    if (dash == 0 || ec != std::errc() || ptr != middle.data() + dash || v == 0) return false;
-    pid = v;
-    return true;
-}
 
 // Whether process `pid` has certainly ended. A process we may not look at may still be alive.
 bool ProcessGone(DWORD pid) noexcept {
@@ -53,10 +37,10 @@ void RemoveStaleTemps(const std::string& folder, const std::string& prefix) {
     HANDLE search = ::FindFirstFileA((folder + prefix + "*.tmp").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        DWORD pid = 0;
-        if (!TempWriterPid(entry.cFileName, prefix, pid) || pid == ::GetCurrentProcessId()) continue;
+        const std::optional<uint32_t> pid = TempWriterPid(entry.cFileName, prefix);
+        if (!pid || *pid == ::GetCurrentProcessId()) continue;
         if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (ProcessGone(pid)) ::DeleteFileA((folder + entry.cFileName).c_str());
+        if (ProcessGone(*pid)) ::DeleteFileA((folder + entry.cFileName).c_str());
     } while (::FindNextFileA(search, &entry));
     ::FindClose(search);
 }
