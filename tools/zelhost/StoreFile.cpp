@@ -2,13 +2,15 @@
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "StoreTempName.h"
 
 namespace zelhost {
 
@@ -17,22 +19,6 @@ namespace {
 // Of the store's name in its temporary name: with the rest that name stays within NAME_MAX.
 constexpr size_t kMaxTempBase = 200;
 
-// The pid in `name` when it is a temporary name that begins with `prefix` (see AtomicWriteFile).
-bool TempWriterPid(std::string_view name, std::string_view prefix, pid_t& pid) {
-    constexpr std::string_view suffix = ".tmp";
-    if (!name.starts_with(prefix) || !name.ends_with(suffix) || name.size() < prefix.size() + suffix.size())
-        return false;
-    const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    const size_t dash = middle.find('-');
-    const std::string_view counter = dash == std::string_view::npos ? std::string_view() : middle.substr(dash + 1);
-    if (counter.empty() || counter.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    pid_t v = 0;
-    auto [ptr, ec] = std::from_chars(middle.data(), middle.data() + dash, v);
-    if (dash == 0 || ec != std::errc() || ptr != middle.data() + dash || v <= 0) return false;
-    pid = v;
-    return true;
-}
-
 // Removes the temporary files of writers that were killed: regular files of this store's pattern
 // whose pid no longer runs. Best effort: the write that follows reports a folder it cannot use.
 void RemoveStaleTemps(const std::string& dir, const std::string& prefix) {
@@ -40,8 +26,10 @@ void RemoveStaleTemps(const std::string& dir, const std::string& prefix) {
     if (!folder) return;
     const int dirFd = ::dirfd(folder);
     while (const dirent* entry = ::readdir(folder)) {
-        pid_t pid = 0;
-        if (!TempWriterPid(entry->d_name, prefix, pid) || pid == ::getpid()) continue;
+        const std::optional<uint32_t> writer = TempWriterPid(entry->d_name, prefix);
+        if (!writer || *writer > static_cast<uint32_t>(std::numeric_limits<pid_t>::max())) continue;
+        const auto pid = static_cast<pid_t>(*writer);
+        if (pid == ::getpid()) continue;
         // EPERM: a process of another user runs under that pid, so the writer may still be alive.
         if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
         struct stat st {};

@@ -12,6 +12,10 @@
 // drops them, so nothing but this class opens it, and a process holds one owner per store.
 // A symbolic link at the lock file's name is refused, never followed: whoever may write the
 // folder could otherwise have the pid written over a file of the user's.
+//
+// On Windows (StoreOwnerWin32.cpp) the lock is LockFileEx on a byte far past the file's content,
+// since a locked range cannot be read by others and the pid must stay readable; the system names
+// no holder, so the message takes the pid from the file.
 #include <string>
 
 #include "StoreFile.h"
@@ -42,7 +46,11 @@ public:
 
 private:
     std::string FLockName;
+#ifdef _WIN32
+    void* FFile = nullptr;  // the lock file's HANDLE; null: a reader that found no lock file and could make none
+#else
     int FFd = -1;  // -1: a reader that found no lock file and could make none
+#endif
 };
 
 }  // namespace zelhost

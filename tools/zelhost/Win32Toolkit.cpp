@@ -1,0 +1,190 @@
+// The toolkit seam (Toolkit.h) on the Win32 API, without Qt: a GetMessage loop on the main thread,
+// the platform layer's timers and posted calls, no configuration page yet, the variable selector
+// answered by ZELHOST_SELECT, and a CBT hook that reports message boxes and closes them when
+// nobody can see them.
+#include <windows.h>
+// The system's names for these are macros; ours are the module interface's constants and the
+// event printer's member.
+#undef E_FAIL
+#undef E_NOINTERFACE
+#undef E_NOTIMPL
+#undef MessageBox
+#undef S_OK
+
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "Toolkit.h"
+#include "VariableSelector.h"
+#include "platform/EventLoop.h"
+#include "platform/Exceptions.h"
+
+namespace zelhost {
+
+namespace {
+
+constexpr char kNoPage[] = "the configuration page is not available in this build";
+// The static control that holds a message box's text.
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+// Whether nobody can answer a message box: a window station without a screen (a service), or a run
+// whose input a script supplies rather than a person at the console.
+bool Unattended() noexcept {
+    USEROBJECTFLAGS flags{};
+    if (::GetUserObjectInformationA(::GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        !(flags.dwFlags & WSF_VISIBLE))
+        return true;
+    return ::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
+}
+
+std::string WideToUtf8(const wchar_t* text, int length) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+class TWin32Toolkit;
+// The toolkit whose hook runs on this process's main thread; one at a time, as with Qt.
+TWin32Toolkit* gToolkit = nullptr;
+
+class TWin32Toolkit final : public TToolkit {
+public:
+    explicit TWin32Toolkit(TEventPrinter& events)
+        : FEvents(events), FCloseBoxes(Unattended()), FPosted([this] { RunPosted(); }) {
+        // Thread-local: only boxes shown on this thread, the one that runs the module's entries.
+        FHook = ::SetWindowsHookExA(WH_CBT, OnCbt, nullptr, ::GetCurrentThreadId());
+        if (!FHook) throw zel::Exception("cannot watch for message boxes (Windows error " + std::to_string(::GetLastError()) + ")");
+        gToolkit = this;
+        // Events are UTF-8: the console shows them as such instead of in its OEM code page, until
+        // the run ends (the console outlives us, and its other programs expect their code page).
+        FOldOutputCodePage = ::GetConsoleOutputCP();
+        if (FOldOutputCodePage) ::SetConsoleOutputCP(CP_UTF8);
+    }
+    ~TWin32Toolkit() override {
+        if (FOldOutputCodePage) ::SetConsoleOutputCP(FOldOutputCodePage);
+        gToolkit = nullptr;
+        ::UnhookWindowsHookEx(FHook);
+    }
+    TWin32Toolkit(const TWin32Toolkit&) = delete;
+    TWin32Toolkit& operator=(const TWin32Toolkit&) = delete;
+
+    int Run() override {
+        MSG message{};
+        BOOL got = 0;
+        while ((got = ::GetMessageW(&message, nullptr, 0, 0)) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        if (got < 0) throw zel::Exception("the event loop failed (Windows error " + std::to_string(::GetLastError()) + ")");
+        return static_cast<int>(message.wParam);
+    }
+    // No windows of ours to close: the module's own go with its instances.
+    void Quit() override { ::PostQuitMessage(0); }
+    void QuitAfter(int milliseconds) override {
+        auto timer = std::make_unique<zel::WindowTimer>(milliseconds, nullptr, false);
+        // Once: a later tick would end the next Run as well.
+        timer->SetHandler([&once = *timer] {
+            once.SetEnabled(false);
+            ::PostQuitMessage(0);
+        });
+        timer->SetEnabled(true);
+        FTimers.push_back(std::move(timer));
+    }
+    void Post(std::function<void()> work) override {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FWork.push_back(std::move(work));
+        }
+        FPosted.Post();
+    }
+    void RunPosted() override {
+        // One at a time and unlocked while it runs: work may post more work.
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                if (FWork.empty()) return;
+                work = std::move(FWork.front());
+                FWork.pop_front();
+            }
+            work();
+        }
+    }
+    // The stop signals post to the loop directly here, and nothing else watches descriptors.
+    std::unique_ptr<TWatch> WatchReadable(int, std::function<void()>) override {
+        throw zel::Exception("watching descriptors is not available in this build");
+    }
+
+    bool HasPage() override { return false; }
+    void ScreenshotPage(const std::string&, const std::string&) override { QuitWithoutPage(); }
+    void QuitWhenPageCloses() override { QuitWithoutPage(); }
+
+    zel::HRESULT ChooseVariable(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) override {
+        return DefaultVariableChooser(kind, names, chosen);
+    }
+
+private:
+    static void QuitWithoutPage() {
+        std::fprintf(stderr, "zelhost: %s\n", kNoPage);
+        ::PostQuitMessage(1);
+    }
+
+    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) noexcept {
+        if (gToolkit) {
+            try {
+                if (code == HCBT_ACTIVATE) gToolkit->BoxActivated(reinterpret_cast<HWND>(wParam));
+                if (code == HCBT_DESTROYWND) gToolkit->FBoxes.erase(reinterpret_cast<HWND>(wParam));
+            } catch (...) {
+                // Nothing may unwind through the system's frames; a box not reported still works.
+            }
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    // A message box is a dialog with the text control: reported the first time it activates, and
+    // answered with its default button where nobody can see it.
+    void BoxActivated(HWND window) {
+        wchar_t className[16] = {};
+        if (!::GetClassNameW(window, className, 16) || std::wstring_view(className) != L"#32770") return;
+        HWND text = ::GetDlgItem(window, kMessageBoxTextId);
+        if (!text || !FBoxes.insert(window).second) return;
+        std::wstring content(static_cast<size_t>(::GetWindowTextLengthW(text)) + 1, L'\0');
+        const UINT length = ::GetDlgItemTextW(window, kMessageBoxTextId, content.data(), static_cast<int>(content.size()));
+        FEvents.MessageBox(WideToUtf8(content.data(), static_cast<int>(length)));
+        if (!FCloseBoxes) return;
+        // The exact button: WM_CLOSE would answer an OK-only box with IDCANCEL.
+        const LRESULT defaultId = ::SendMessageW(window, DM_GETDEFID, 0, 0);
+        const WPARAM button = HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : IDOK;
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    }
+
+    TEventPrinter& FEvents;
+    const bool FCloseBoxes;
+    HHOOK FHook = nullptr;
+    UINT FOldOutputCodePage = 0;  // 0: no console
+    std::set<HWND> FBoxes;
+    std::mutex FLock;
+    std::deque<std::function<void()>> FWork;
+    zel::PostedCall FPosted;
+    std::vector<std::unique_ptr<zel::WindowTimer>> FTimers;
+};
+
+}  // namespace
+
+std::unique_ptr<TToolkit> MakeToolkit(TEventPrinter& events) {
+    return std::make_unique<TWin32Toolkit>(events);
+}
+
+// No dialog yet: only the scripted answer.
+zel::HRESULT DefaultVariableChooser(uint8_t, const std::vector<std::string>&, std::string& chosen) {
+    if (std::optional<zel::HRESULT> scripted = ScriptedChoice(chosen)) return *scripted;
+    return zel::E_FAIL;
+}
+
+}  // namespace zelhost
