@@ -123,6 +123,12 @@ std::string TPeerConnection::Receive(size_t count) {
 
 std::string TPeerConnection::ReceiveAll() { return Receive(std::string::npos); }
 
+std::string TPeerConnection::ReceiveWaiting() {
+    char buf[65536];
+    auto n = ReadableNow(FFd) ? ReceiveSome(FFd, buf, sizeof buf) : 0;
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
 bool TPeerConnection::Pause(int ms) {
     pollfd stop{FStop, POLLIN, 0};
     return PollSockets(&stop, 1, ms) == 0;

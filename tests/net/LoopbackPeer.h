@@ -30,6 +30,8 @@ public:
     std::string Receive(size_t count);
     // Everything until the client closes (or the peer is stopped).
     std::string ReceiveAll();
+    // What has already arrived, up to 64 KiB, without waiting.
+    std::string ReceiveWaiting();
     // Waits `ms` milliseconds (or until stopped); false when stopped.
     bool Pause(int ms);
     // Waits without answering until the client closes or the peer is stopped.
