@@ -9,6 +9,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -33,6 +34,10 @@ TPeerSocket OpenSocket(int type) {
     if (started != 0) return kNoPeerSocket;
     return ::WSASocketW(AF_INET, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
 }
+bool SetNonBlocking(TPeerSocket s) {
+    u_long on = 1;
+    return ::ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;  // the macro is an unsigned long
+}
 // Accepted sockets take the listening socket's properties, not inheritable among them.
 TPeerSocket AcceptOn(TPeerSocket listener) { return ::accept(listener, nullptr, nullptr); }
 void CloseSocket(TPeerSocket s) noexcept { ::closesocket(s); }
@@ -46,6 +51,10 @@ int ReceiveSome(TPeerSocket s, char* buf, size_t size) {
 }
 #else
 TPeerSocket OpenSocket(int type) { return ::socket(AF_INET, type | SOCK_CLOEXEC, 0); }
+bool SetNonBlocking(TPeerSocket s) {
+    int flags = ::fcntl(s, F_GETFL);
+    return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+}
 TPeerSocket AcceptOn(TPeerSocket listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
 void CloseSocket(TPeerSocket s) noexcept { ::close(s); }
 int PollSockets(pollfd* fds, unsigned count, int ms) { return ::poll(fds, count, ms); }
@@ -177,6 +186,25 @@ int UnusedPort() {
     int port = 0;
     CloseSocket(ListenOn127(1, port));
     return port;
+}
+
+TFullQueue::TFullQueue(int port) {
+    const sockaddr_in addr = Loopback(port);
+    for (int i = 0; i < 8; ++i) {
+        TPeerSocket fd = OpenSocket(SOCK_STREAM);
+        if (fd == kNoPeerSocket) break;
+        FFds.push_back(fd);
+        if (!SetNonBlocking(fd)) break;
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        pollfd p{fd, POLLOUT, 0};
+        if (PollSockets(&p, 1, 300) == 0) return;  // this one hangs: the queue is full
+    }
+    for (TPeerSocket fd : FFds) CloseSocket(fd);
+    throw std::runtime_error("the accept queue never filled");
+}
+
+TFullQueue::~TFullQueue() {
+    for (TPeerSocket fd : FFds) CloseSocket(fd);
 }
 
 TSilentResolver::TSilentResolver() : FFd(OpenSocket(SOCK_DGRAM)) {

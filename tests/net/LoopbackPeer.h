@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace zeltest {
 
@@ -72,6 +73,19 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (bound and released at once).
 int UnusedPort();
+
+// Connections to 127.0.0.1:port that fill its listener's accept queue, so that the next connect
+// there hangs; they close with this object.
+class TFullQueue {
+public:
+    explicit TFullQueue(int port);
+    ~TFullQueue();
+    TFullQueue(const TFullQueue&) = delete;
+    TFullQueue& operator=(const TFullQueue&) = delete;
+
+private:
+    std::vector<TPeerSocket> FFds;
+};
 
 // A name server on 127.0.0.1:53 that never answers, where scripts/in-netns.sh points the resolver;
 // not Ready where the port cannot be had.
