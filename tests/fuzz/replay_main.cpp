@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
             if (!entry.is_regular_file()) continue;
             std::ifstream in(entry.path(), std::ios::binary);
             std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            std::fprintf(stderr, "%s\n", entry.path().c_str());
+            // string(), not c_str(): Windows paths are wide; the corpus file names are ASCII.
+            std::fprintf(stderr, "%s\n", entry.path().string().c_str());
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++inputs;
         }

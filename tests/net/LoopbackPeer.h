@@ -1,25 +1,38 @@
 #pragma once
 // A scripted TCP peer on 127.0.0.1 for the transport tests: it accepts connections on a port the
 // system chooses and runs the test's script on each, one after the other, on a thread of its own.
-// The destructor stops it, also while a script waits.
+// The destructor stops it, also while a script waits. Builds on POSIX and on Winsock.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace zeltest {
+
+// A socket as the system names it: Winsock's SOCKET is a pointer-sized unsigned handle (spelled
+// here so that the tests do not get <windows.h> and its macros).
+#ifdef _WIN32
+using TPeerSocket = std::uintptr_t;
+#else
+using TPeerSocket = int;
+#endif
+inline constexpr TPeerSocket kNoPeerSocket = static_cast<TPeerSocket>(-1);
 
 // One accepted connection, as the script sees it. Every wait also ends when the peer is stopped.
 class TPeerConnection {
 public:
-    TPeerConnection(int fd, int stopFd) : FFd(fd), FStopFd(stopFd) {}
-    int Fd() const noexcept { return FFd; }
+    TPeerConnection(TPeerSocket fd, TPeerSocket stop) : FFd(fd), FStop(stop) {}
+    TPeerSocket Fd() const noexcept { return FFd; }
     void Send(std::string_view bytes);
     // Reads until `count` bytes came, the client closed, or the peer is stopped.
     std::string Receive(size_t count);
     // Everything until the client closes (or the peer is stopped).
     std::string ReceiveAll();
+    // What has already arrived, up to 64 KiB, without waiting.
+    std::string ReceiveWaiting();
     // Waits `ms` milliseconds (or until stopped); false when stopped.
     bool Pause(int ms);
     // Waits without answering until the client closes or the peer is stopped.
@@ -29,8 +42,8 @@ private:
     // Waits until the socket is readable: false when stopped.
     bool WaitReadable();
 
-    int FFd;
-    int FStopFd;
+    TPeerSocket FFd;
+    TPeerSocket FStop;
 };
 
 class TLoopbackPeer {
@@ -49,14 +62,47 @@ private:
     void Run();
 
     TScript FScript;
-    int FListen = -1;
+    TPeerSocket FListen = kNoPeerSocket;
     int FPort = 0;
-    int FStopPipe[2] = {-1, -1};
+    // A connected loopback pair: a byte sent on [1] makes [0] readable, which ends every wait
+    // (a socket, not a pipe, because Winsock waits on sockets only).
+    TPeerSocket FStop[2] = {kNoPeerSocket, kNoPeerSocket};
     std::atomic<int> FAccepted{0};
     std::thread FThread;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound and released at once).
 int UnusedPort();
+
+// Connections to 127.0.0.1:port that fill its listener's accept queue, so that the next connect
+// there hangs; they close with this object.
+class TFullQueue {
+public:
+    explicit TFullQueue(int port);
+    ~TFullQueue();
+    TFullQueue(const TFullQueue&) = delete;
+    TFullQueue& operator=(const TFullQueue&) = delete;
+
+private:
+    std::vector<TPeerSocket> FFds;
+};
+
+// A name server on 127.0.0.1:53 that never answers, where scripts/in-netns.sh points the resolver;
+// not Ready where the port cannot be had.
+class TSilentResolver {
+public:
+    TSilentResolver();
+    ~TSilentResolver();
+    TSilentResolver(const TSilentResolver&) = delete;
+    TSilentResolver& operator=(const TSilentResolver&) = delete;
+    bool Ready() const noexcept { return FReady; }
+    // The queries that arrived so far.
+    int Queries();
+
+private:
+    TPeerSocket FFd;
+    bool FReady = false;
+    int FQueries = 0;
+};
 
 }  // namespace zeltest

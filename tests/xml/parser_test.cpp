@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,19 @@ public:
     int64_t Read(void*, int64_t) override { throw EReadError("device gone"); }
 };
 
+// A new empty folder under the system's temporary folder (std::filesystem, so Windows has one too).
+std::string MakeTempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto dir = std::filesystem::temp_directory_path() / ("zel-xml-" + std::to_string(random()));
+        if (std::filesystem::create_directory(dir)) return dir.string();
+    }
+    throw std::runtime_error("no temporary folder could be made");
+}
+
 class ParserFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zel-xml-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
+    void SetUp() override { dir = MakeTempDir(); }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     std::string dir;
