@@ -79,9 +79,13 @@ enum class TReady : uint8_t { Read, Write };
 bool WaitFor(SOCKET socket, TReady ready, int32_t timeoutMs, const TIdCancelSignal* cancel) {
     if (cancel && cancel->Cancelled()) throw EIdCancelled();
     const SOCKET signal = cancel ? cancel->Handle() : INVALID_SOCKET;
-    fd_set reads = SetOf({ready == TReady::Read ? socket : INVALID_SOCKET, signal});
-    fd_set writes = SetOf({ready == TReady::Write ? socket : INVALID_SOCKET});
-    fd_set errors = SetOf({socket});
+    const bool read = ready == TReady::Read;
+    fd_set reads = SetOf({read ? socket : INVALID_SOCKET, signal});
+    fd_set writes = SetOf({read ? INVALID_SOCKET : socket});
+    // A closed or reset connection shows as readable, a failed connect only in the error set. Reads
+    // leave that set out: urgent data would show there without anything to read, and the read
+    // loops would spin on it.
+    fd_set errors = SetOf({read ? INVALID_SOCKET : socket});
     timeval limit{};
     limit.tv_sec = timeoutMs / 1000;
     limit.tv_usec = timeoutMs % 1000 * 1000;
