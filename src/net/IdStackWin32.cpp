@@ -1,7 +1,7 @@
 // The socket stack on Winsock 2: the error numbers are Winsock's own, so no mapping is needed. The
-// waits use select, which reports a failed non-blocking connect in its error set; WSAPoll misses
-// that on Windows versions older than 10 (2004), and the one fd_set limit (64 handles) is far
-// above the two a wait watches.
+// waits use select, which reports a failed non-blocking connect in its error set (WSAPoll misses
+// that before Windows 10 version 2004); its limit of 64 handles per set is far above the two a
+// wait watches.
 #include "net/IdStack.h"
 
 #include <algorithm>
