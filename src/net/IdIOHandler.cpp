@@ -1,10 +1,10 @@
 #include "net/IdIOHandler.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstring>
 
 #include "net/IdException.h"
+#include "net/IdSocketHeaders.h"
 #include "net/IdStack.h"
 #include "net/IdTCPConnection.h"
 

@@ -1,11 +1,9 @@
 #include "net/IdIOHandlerStack.h"
 
 #include <algorithm>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include "net/IdException.h"
+#include "net/IdSocketHeaders.h"
 
 namespace zel {
 

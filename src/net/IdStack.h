@@ -1,7 +1,7 @@
 #pragma once
 // The process-wide socket stack: the one place that calls the system's socket functions. Every
-// failed call becomes an EIdSocketError carrying the Windows socket error number that the
-// system's own code maps to, so numbers and texts are the same on every platform.
+// failed call becomes an EIdSocketError carrying the Windows socket error number (Winsock's own,
+// or the one a POSIX errno maps to), so numbers and texts are the same on every platform.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -13,8 +13,14 @@ namespace zel {
 
 enum TIdIPVersion : uint8_t { Id_IPv4, Id_IPv6 };
 
+#ifdef _WIN32
+// Winsock's SOCKET and INVALID_SOCKET, without pulling the system headers into every user.
+using TIdStackSocketHandle = uintptr_t;
+constexpr TIdStackSocketHandle Id_INVALID_SOCKET = ~uintptr_t{0};
+#else
 using TIdStackSocketHandle = int;
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+#endif
 
 // Windows socket error numbers used by name in the code.
 constexpr int32_t Id_WSAEINTR = 10004;
@@ -30,17 +36,20 @@ constexpr int32_t IdTimeoutInfinite = -2;
 
 // "Socket Error # <n>" CR LF and the error's text ("" for numbers outside the table).
 std::string SocketErrorText(int32_t errorCode);
+#ifndef _WIN32
 // The Windows socket error number for a system errno value (the errno itself when it has none).
 int32_t SocketErrorFromErrno(int err) noexcept;
 // The Windows socket error number for a failed name lookup (getaddrinfo's result and errno).
 int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept;
+#endif
 
 // Raised by one thread to end another thread's transport waits at once: every wait that watches
 // it (lookup, connect, read, send) raises EIdCancelled from the moment it is raised. It cannot be
 // lowered again: a cancelled fetch is over.
 class TIdCancelSignal {
 public:
-    // EIdSocketError when the system has no descriptor left for it.
+    // EIdSocketError when the system has no descriptor left for it. On Windows it is a socket and
+    // holds one use of the stack.
     TIdCancelSignal();
     ~TIdCancelSignal();
     TIdCancelSignal(const TIdCancelSignal&) = delete;
@@ -71,7 +80,7 @@ public:
     // The name of this machine, read when the stack was created.
     const std::string& HostName() const noexcept { return FHostName; }
 
-    // A new socket of `socketType` (SOCK_STREAM, ...), created close-on-exec.
+    // A new socket of `socketType` (SOCK_STREAM, ...) that child processes do not inherit.
     TIdStackSocketHandle NewSocketHandle(int socketType, int protocol, TIdIPVersion ipVersion);
     // Binds to a dotted address ("" = any) and port (0 = chosen by the system).
     void Bind(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion);
@@ -112,12 +121,14 @@ public:
     static uint32_t DottedToAddress(std::string_view text);
     static std::string AddressToDotted(uint32_t networkOrder);
 
-    // The result unchanged, or the socket error of errno (EIdNotASocket for 10038) when it is -1.
+    // The result unchanged, or the system's last socket error (EIdNotASocket for 10038) when it is
+    // -1.
     static int64_t CheckSocketResult(int64_t result);
 
 private:
+    // On Windows these start and end this process's use of Winsock (never from DllMain).
     TIdStack();
-    ~TIdStack() = default;
+    ~TIdStack();
 
     std::string FHostName;
 };
