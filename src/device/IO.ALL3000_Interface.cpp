@@ -191,7 +191,7 @@ HRESULT ZEL_CALL TZELALL3000::ShowPropertyPage() {
 HRESULT ZEL_CALL TZELALL3000::HidePropertyPage() {
     return Guarded([&] {
         if (FPropertyPage) {
-            // Hiding lets the page go of its reference, which may be the instance's last: only
+            // Hiding makes the page let go of its reference, which may be the instance's last: only
             // the page, held here, is touched after it.
             TPropertyPagePtr page = std::move(FPropertyPage);
             page->HidePage();
