@@ -23,6 +23,7 @@ fi
 # The prefix CMake hands the emulator (CMAKE_CROSSCOMPILING_EMULATOR in the top-level CMakeLists).
 prefix=$build/wineprefix
 export WINEPREFIX=$prefix WINEDEBUG=-all
+mkdir -p "$prefix"
 
 wineserver -k 2>/dev/null || true
 wineserver -w

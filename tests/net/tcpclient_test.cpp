@@ -168,7 +168,7 @@ TEST(TCPClient, StatusesAndOptions) {
     EXPECT_EQ(seen, (std::vector<std::string>{"0 Resolving hostname LocalHost.", "1 Connecting to 127.0.0.1.", "2 Connected."}));
     // TCP_NODELAY as the system reports it for the client's socket.
     auto noDelay = [&client] {
-        int on = -1;
+        int on = 0;  // Winsock writes one byte here
         socklen_t len = sizeof on;
         ::getsockopt(static_cast<TPeerSocket>(client.Socket()->Binding()->Handle()), IPPROTO_TCP, TCP_NODELAY,
                      reinterpret_cast<char*>(&on), &len);

@@ -8,9 +8,19 @@ namespace zelhost {
 
 bool TDynamicLibrary::Open(const std::string& path) {
     Close();
-    // A bare file name would make the loader search the program's folder, the system folders and
-    // PATH instead of opening this file.
-    const std::string file = path.find_first_of("/\\:") == std::string::npos ? ".\\" + path : path;
+    // The loader searches its folders for any name that is not a full path, a relative one
+    // included, so the name is made full first.
+    std::string file(MAX_PATH, '\0');
+    DWORD length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(file.size()), file.data(), nullptr);
+    if (length >= file.size()) {
+        file.resize(length);
+        length = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(file.size()), file.data(), nullptr);
+    }
+    if (length == 0 || length >= file.size()) {
+        FError = path + ": " + Win32ErrorText(::GetLastError());
+        return false;
+    }
+    file.resize(length);
     // No "cannot find the module" box of the system's: the failure is reported as our error.
     const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = ::LoadLibraryA(file.c_str());
