@@ -2,7 +2,7 @@
 # make sanitize: the tests under AddressSanitizer+UndefinedBehaviorSanitizer, threaded tests under
 # ThreadSanitizer. make bench: benchmarks with comparison table. make fuzz: long fuzz runs.
 # make windows: the 32-bit Windows build (mingw-w64) in build-windows; make windows-test: its tests
-# under wine (scripts/setup-windows-deps.sh run installs wine).
+# under wine (part of make test).
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 NETNS := scripts/in-netns.sh
@@ -19,7 +19,7 @@ build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS)
 
-test: build fuzz-smoke
+test: build fuzz-smoke windows-test
 	$(NETNS) ctest --test-dir build --output-on-failure -j $(JOBS)
 
 build-fuzz: setup
@@ -41,7 +41,7 @@ sanitize: setup
 	cmake --build build-asan -j $(JOBS)
 	$(NETNS) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-bench: setup
+bench: setup windows
 	cmake -S . -B build-bench -DZEL_BENCH=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 	python3 bench/compare.py build-bench/bench/xml_bench
@@ -49,6 +49,7 @@ bench: setup
 	$(NETNS) build-bench/bench/device_bench
 	$(NETNS) python3 bench/host_scale.py build-bench
 	$(NETNS) python3 bench/many_boxes.py build-bench
+	$(NETNS) python3 bench/update_cpu.py build-bench build-windows
 
 demo: build
 	$(NETNS) scripts/demo.sh build
@@ -63,8 +64,8 @@ windows:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-windows -j $(JOBS)
 
-windows-test: windows
-	scripts/windows-tests.sh build-windows -j $(JOBS)
+windows-test: setup windows
+	scripts/windows-tests.sh build-windows --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf build build-fuzz build-tsan build-asan build-bench build-windows

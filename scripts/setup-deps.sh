@@ -40,3 +40,6 @@ if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
   echo "setup-deps: generating the de_DE.UTF-8 locale"
   $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
+
+# The Windows build and its tests under wine.
+bash "$(dirname "$0")/setup-windows-deps.sh" run
