@@ -78,7 +78,8 @@ int UnusedPort();
 bool SetNonBlocking(TPeerSocket s);
 // Whether calls on `s` wait. Winsock cannot be asked, so there a receive with a short receive
 // time-out tells (a blocking one waits for it, a non-blocking one answers at once): only for a
-// connected socket with nothing to read, whose receive time-out is then none again.
+// connected socket with nothing to read, and last, as Windows leaves a connection whose receive
+// timed out in an undefined state.
 bool IsBlocking(TPeerSocket s);
 // True when `s` is an open handle that child processes do not inherit.
 bool IsOpenAndNotInherited(TPeerSocket s);

@@ -138,13 +138,13 @@ TEST(TCPClient, ConnectWithTimeoutWorks) {
     client.Connect();
     client.IOHandler()->WriteText("ping\n");
     EXPECT_EQ(client.IOHandler()->ReadLine(), "ping");
-    // The socket is a blocking one again after the timed connect.
-    EXPECT_TRUE(IsBlocking(client.Socket()->Binding()->Handle()));
     client.IOHandler()->Deadline = MonotonicMs() + 100;  // cuts short, and raises, a read with its own time-out
     EXPECT_THROW(client.IOHandler()->ReadLine("\n", 5000), EIdReadTimeout);
     client.IOHandler()->Deadline = MonotonicMs() - 1;  // passed: a mere poll neither waits nor raises
     EXPECT_TRUE(client.IOHandler()->IsConnected());
     client.IOHandler()->Deadline = 0;
+    // The socket is a blocking one after the timed connect and the reads that did not wait.
+    EXPECT_TRUE(IsBlocking(client.Socket()->Binding()->Handle()));
 }
 
 TEST(TCPClient, StatusesAndOptions) {
