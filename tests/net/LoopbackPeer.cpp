@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -34,10 +35,6 @@ TPeerSocket OpenSocket(int type) {
     if (started != 0) return kNoPeerSocket;
     return ::WSASocketW(AF_INET, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
 }
-bool SetNonBlocking(TPeerSocket s) {
-    u_long on = 1;
-    return ::ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;  // the macro is an unsigned long
-}
 // Accepted sockets take the listening socket's properties, not inheritable among them.
 TPeerSocket AcceptOn(TPeerSocket listener) { return ::accept(listener, nullptr, nullptr); }
 void CloseSocket(TPeerSocket s) noexcept { ::closesocket(s); }
@@ -51,10 +48,6 @@ int ReceiveSome(TPeerSocket s, char* buf, size_t size) {
 }
 #else
 TPeerSocket OpenSocket(int type) { return ::socket(AF_INET, type | SOCK_CLOEXEC, 0); }
-bool SetNonBlocking(TPeerSocket s) {
-    int flags = ::fcntl(s, F_GETFL);
-    return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
-}
 TPeerSocket AcceptOn(TPeerSocket listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
 void CloseSocket(TPeerSocket s) noexcept { ::close(s); }
 int PollSockets(pollfd* fds, unsigned count, int ms) { return ::poll(fds, count, ms); }
@@ -181,6 +174,63 @@ void TLoopbackPeer::Run() {
         CloseSocket(fd);
     }
 }
+
+#ifdef _WIN32
+bool SetNonBlocking(TPeerSocket s) {
+    u_long on = 1;
+    return ::ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;  // the macro is an unsigned long
+}
+
+bool IsBlocking(TPeerSocket s) {
+    DWORD limitMs = 50;
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limitMs), sizeof limitMs) != 0)
+        throw std::runtime_error("cannot set a receive time-out");
+    char c;
+    const int n = ::recv(s, &c, 1, MSG_PEEK);
+    const int err = ::WSAGetLastError();
+    limitMs = 0;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limitMs), sizeof limitMs);
+    if (n != SOCKET_ERROR || (err != WSAETIMEDOUT && err != WSAEWOULDBLOCK))
+        throw std::runtime_error("the blocking probe needs a connected socket with nothing to read");
+    return err == WSAETIMEDOUT;
+}
+
+bool IsOpenAndNotInherited(TPeerSocket s) {
+    DWORD flags = 0;
+    return ::GetHandleInformation(reinterpret_cast<HANDLE>(s), &flags) && (flags & HANDLE_FLAG_INHERIT) == 0;
+}
+
+TNonSocket::TNonSocket() : FHandle(reinterpret_cast<TPeerSocket>(::CreateEventW(nullptr, TRUE, FALSE, nullptr))) {
+    if (FHandle == 0) throw std::runtime_error("cannot make an event");
+}
+
+TNonSocket::~TNonSocket() { ::CloseHandle(reinterpret_cast<HANDLE>(FHandle)); }
+#else
+bool SetNonBlocking(TPeerSocket s) {
+    int flags = ::fcntl(s, F_GETFL);
+    return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool IsBlocking(TPeerSocket s) {
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0) throw std::runtime_error("not an open descriptor");
+    return (flags & O_NONBLOCK) == 0;
+}
+
+bool IsOpenAndNotInherited(TPeerSocket s) { return ::fcntl(s, F_GETFD) == FD_CLOEXEC; }
+
+TNonSocket::TNonSocket() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+    FHandle = fds[0];
+    FOther = fds[1];
+}
+
+TNonSocket::~TNonSocket() {
+    ::close(FHandle);
+    ::close(FOther);
+}
+#endif
 
 int UnusedPort() {
     int port = 0;

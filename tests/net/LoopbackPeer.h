@@ -74,6 +74,31 @@ private:
 // A port on 127.0.0.1 where nothing listens (bound and released at once).
 int UnusedPort();
 
+// Makes calls on `s` return at once instead of waiting; false when the system refuses.
+bool SetNonBlocking(TPeerSocket s);
+// Whether calls on `s` wait. Winsock cannot be asked, so there a receive with a short receive
+// time-out tells (a blocking one waits for it, a non-blocking one answers at once): only for a
+// connected socket with nothing to read, and last, as Windows leaves a connection whose receive
+// timed out in an undefined state.
+bool IsBlocking(TPeerSocket s);
+// True when `s` is an open handle that child processes do not inherit.
+bool IsOpenAndNotInherited(TPeerSocket s);
+
+// An open system handle that is no socket (a pipe on POSIX, an event on Windows), closed with
+// this object.
+class TNonSocket {
+public:
+    TNonSocket();
+    ~TNonSocket();
+    TNonSocket(const TNonSocket&) = delete;
+    TNonSocket& operator=(const TNonSocket&) = delete;
+    TPeerSocket Handle() const noexcept { return FHandle; }
+
+private:
+    TPeerSocket FHandle;
+    TPeerSocket FOther = kNoPeerSocket;  // a pipe's second end
+};
+
 // Connections to 127.0.0.1:port that fill its listener's accept queue, so that the next connect
 // there hangs; they close with this object.
 class TFullQueue {

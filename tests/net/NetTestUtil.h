@@ -1,5 +1,6 @@
 #pragma once
-// Shared pieces of the transport tests: a client connected to a loopback peer, and a clock.
+// Shared pieces of the transport tests: a client connected to a loopback peer, a device reply, and
+// a clock.
 #include <chrono>
 #include <memory>
 #include <string>
@@ -16,6 +17,18 @@ inline std::unique_ptr<zel::TIdTCPClient> ConnectedClient(int port, int32_t read
     c->SetReadTimeout(readTimeout);
     c->Connect();
     return c;
+}
+
+// A device reply shaped like the real box's, with some bulk so that it spans several receives.
+inline std::string DeviceReply() {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<xml><data>\r\n<devicename>ALL3000 \xb0" "C</devicename>\r\n";
+    for (int i = 0; i < 8; ++i) {
+        std::string n = std::to_string(i);
+        xml += "<n" + n + ">Sensor " + n + "</n" + n + "><t" + n + "> " + std::to_string(10 + i) + ".5" + n + "</t" + n + "><s" + n + ">" +
+               std::to_string(i) + "</s" + n + ">\r\n";
+    }
+    xml += "<pad>" + std::string(70000, 'p') + "</pad>\r\n</data></xml>\r\n";
+    return xml;
 }
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {

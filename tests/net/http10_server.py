@@ -1,6 +1,7 @@
 """An HTTP/1.0 peer for the client's tests: Python's built-in server, answering GET with the file
 of that name from a folder, without Content-Length, and closing the connection to end the body.
-Usage: http10_server.py PORT FOLDER. Prints "ready" once it listens on 127.0.0.1."""
+Usage: http10_server.py PORT FOLDER (port 0: one the system chooses). Prints "ready PORT" once it
+listens on 127.0.0.1."""
 import http.server
 import os
 import sys
@@ -28,5 +29,5 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 server = http.server.HTTPServer(("127.0.0.1", port), Handler)
-print("ready", flush=True)
+print("ready", server.server_address[1], flush=True)
 server.serve_forever()

@@ -1,5 +1,5 @@
-// The HTTP client against real servers on 127.0.0.1: nginx (Content-Length and chunked bodies,
-// keep-alive, 404) and Python's HTTP/1.0 server (bodies that end with the connection).
+// The HTTP client against nginx on 127.0.0.1 (Content-Length and chunked bodies, keep-alive, 404).
+// The cases against Python's HTTP/1.0 server, which also run on Windows, are in http10_peer_test.cpp.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "LoopbackPeer.h"
+#include "NetTestUtil.h"
 #include "Process.h"
 #include "net/IdHTTP.h"
 #include "platform/TextUtils.h"
@@ -16,18 +17,6 @@ using namespace zel;
 using namespace zeltest;
 
 namespace {
-
-// A device reply shaped like the real box's, with some bulk so that it spans several receives.
-std::string DeviceReply() {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<xml><data>\r\n<devicename>ALL3000 \xb0" "C</devicename>\r\n";
-    for (int i = 0; i < 8; ++i) {
-        std::string n = std::to_string(i);
-        xml += "<n" + n + ">Sensor " + n + "</n" + n + "><t" + n + "> " + std::to_string(10 + i) + ".5" + n + "</t" + n + "><s" + n + ">" +
-               std::to_string(i) + "</s" + n + ">\r\n";
-    }
-    xml += "<pad>" + std::string(70000, 'p') + "</pad>\r\n</data></xml>\r\n";
-    return xml;
-}
 
 // The full path of a program found on PATH or in the system's folders ("" when there is none).
 std::string Which(const std::string& name) {
@@ -120,19 +109,4 @@ TEST(HTTPPeers, Nginx) {
         EXPECT_EQ(e.Message(), "HTTP/1.1 404 Not Found");
         EXPECT_NE(e.ErrorMessage().find("404 Not Found"), std::string::npos);  // nginx's error page
     }
-}
-
-TEST(HTTPPeers, PythonHttp10) {
-    TTempDir dir;
-    const std::string xml = DeviceReply();
-    WriteFile(dir.File("xml"), xml);
-    const int port = UnusedPort();
-    TChildProcess server({Which("python3"), ZEL_HTTP10_SERVER, std::to_string(port), dir.Path()});
-    ASSERT_TRUE(server.WaitForOutput("ready", 10000));
-    TIdHTTP http;
-    http.SetReadTimeout(5000);
-    EXPECT_TRUE(http.Get("http://127.0.0.1:" + std::to_string(port) + "/xml") == xml);
-    EXPECT_EQ(http.Response().ResponseVersion, "1.0");
-    EXPECT_FALSE(http.Response().HasContentLength());
-    EXPECT_FALSE(http.IsConnected());
 }

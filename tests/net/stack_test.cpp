@@ -3,13 +3,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <functional>
 
 #include "LoopbackPeer.h"
 #include "net/IdException.h"
 #include "net/IdSocketHandle.h"
+#include "net/IdSocketHeaders.h"
 #include "net/IdStack.h"
 #include "platform/Exceptions.h"
 
@@ -18,6 +17,13 @@ using zeltest::TLoopbackPeer;
 using zeltest::TPeerConnection;
 
 namespace {
+
+// On Winsock the cancel signal is a socket and keeps the stack (and Winsock) started.
+#ifdef _WIN32
+constexpr bool kSignalHoldsStack = true;
+#else
+constexpr bool kSignalHoldsStack = false;
+#endif
 
 // Holds one use of the stack for a test.
 struct TStackUser {
@@ -47,6 +53,8 @@ TEST(Stack, ErrorTextsAndNumbers) {
     EXPECT_EQ(EIdSocketError(10054).LastError(), 10054);
     EXPECT_STREQ(EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
 
+    // Winsock reports the numbers themselves (the failures below check them); POSIX maps errno.
+#ifndef _WIN32
     struct Case { int err; int32_t number; } cases[] = {
         {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EHOSTUNREACH, 10065},
         {EWOULDBLOCK, 10035}, {ENOTSUP, 10045}, {ENOTSOCK, 10038}, {EBADF, 10009}, {EPIPE, 10058},
@@ -59,6 +67,7 @@ TEST(Stack, ErrorTextsAndNumbers) {
         {ESHUTDOWN, 10058}, {ETOOMANYREFS, 10059}, {ELOOP, 10062}, {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},
     };
     for (const auto& c : cases) EXPECT_EQ(SocketErrorFromErrno(c.err), c.number) << c.err;
+#endif
 }
 
 TEST(Stack, LivesWhileItHasUsers) {
@@ -73,6 +82,11 @@ TEST(Stack, LivesWhileItHasUsers) {
             EXPECT_EQ(TIdStack::Instance(), stack);
         }
         EXPECT_EQ(TIdStack::Instance(), stack);
+    }
+    EXPECT_EQ(TIdStack::Instance(), nullptr);
+    {
+        TIdCancelSignal signal;
+        EXPECT_EQ(TIdStack::Instance() != nullptr, kSignalHoldsStack);
     }
     EXPECT_EQ(TIdStack::Instance(), nullptr);
 }
@@ -117,24 +131,57 @@ TEST(Stack, CheckSocketResult) {
     TStackUser stack;
     EXPECT_EQ(TIdStack::CheckSocketResult(5), 5);
     char c;
-    // A descriptor that is no socket: EIdNotASocket with 10038.
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    try {
-        stack->Receive(fds[0], &c, 1);
-        FAIL();
-    } catch (const EIdNotASocket& e) {
-        EXPECT_EQ(e.LastError(), Id_WSAENOTSOCK);
-        EXPECT_STREQ(e.what(), "Socket Error # 10038\r\nSocket operation on non-socket.");
+    TIdStackSocketHandle closed;
+    {
+        // A handle that is no socket: EIdNotASocket with 10038, for the calls with and without a wait.
+        zeltest::TNonSocket nonSocket;
+        closed = static_cast<TIdStackSocketHandle>(nonSocket.Handle());
+        for (bool wait : {false, true}) {
+            try {
+                if (wait)
+                    stack->Send(closed, &c, 1);
+                else
+                    stack->Receive(closed, &c, 1);
+                FAIL() << wait;
+            } catch (const EIdNotASocket& e) {
+                EXPECT_EQ(e.LastError(), Id_WSAENOTSOCK);
+                EXPECT_STREQ(e.what(), "Socket Error # 10038\r\nSocket operation on non-socket.");
+            }
+        }
     }
-    ::close(fds[0]);
-    ::close(fds[1]);
+    // The same handle closed: a bad descriptor on POSIX; Winsock does not tell a handle that is gone
+    // from one that never was a socket.
+#ifdef _WIN32
+    EXPECT_THROW(stack->Send(closed, &c, 1), EIdNotASocket);
+#else
     try {
-        stack->Send(fds[1], &c, 1);
+        stack->Send(closed, &c, 1);
         FAIL();
     } catch (const EIdSocketError& e) {
         EXPECT_EQ(e.LastError(), Id_WSAEBADF);
     }
+#endif
+}
+
+TEST(Stack, CancelSignalStaysRaised) {
+    TLoopbackPeer peer([](TPeerConnection& c) {
+        c.Send("x");
+        c.Silent();
+    });
+    TStackUser stack;
+    auto h = Connected(peer.Port());
+    TIdCancelSignal cancel;
+    EXPECT_TRUE(zeltest::IsOpenAndNotInherited(cancel.Handle()));  // a host's child processes do not get it
+    EXPECT_FALSE(cancel.Cancelled());
+    EXPECT_FALSE(stack->WaitReadable(cancel.Handle(), 0));
+    EXPECT_TRUE(h->WaitReadable(5000, &cancel));
+    cancel.Cancel();
+    cancel.Cancel();  // twice: still one raised signal
+    EXPECT_TRUE(cancel.Cancelled());
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(stack->WaitReadable(cancel.Handle(), 0)) << i;  // a wait does not lower it
+    // Raised, it wins over a socket that is ready too.
+    EXPECT_THROW(h->WaitReadable(5000, &cancel), EIdCancelled);
+    EXPECT_THROW(h->WaitWritable(5000, &cancel), EIdCancelled);
 }
 
 TEST(SocketHandle, WaitReadableAndPeerClose) {
@@ -163,12 +210,35 @@ TEST(SocketHandle, WaitReadableAndPeerClose) {
     EXPECT_THROW(h->WaitReadable(0), EIdConnClosedGracefully);
 }
 
+TEST(SocketHandle, CallsThatDoNotWaitLeaveItBlocking) {
+    TLoopbackPeer peer([](TPeerConnection& c) { c.Silent(); });
+    // One row per call that must not wait itself (Winsock has no per-call flag for that, so there
+    // the socket is switched for the call), each on a connection of its own.
+    struct Case { const char* call; bool connectFirst; std::function<void(TIdSocketHandle&)> run; } cases[] = {
+        {"connect with a time-out", false, [](TIdSocketHandle& h) { EXPECT_TRUE(h.ConnectWithTimeout(5000)); }},
+        {"receive", true, [](TIdSocketHandle& h) {
+             char buf[4];
+             EXPECT_EQ(h.Receive(buf, sizeof buf), TIdStack::kWouldBlock);
+         }},
+        {"send without a wait", true, [](TIdSocketHandle& h) { EXPECT_EQ(h.Send("x", 1, false), 1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        TIdSocketHandle h;
+        h.AllocateSocket(SOCK_STREAM);
+        h.SetPeer("127.0.0.1", peer.Port());
+        if (c.connectFirst) h.Connect();
+        c.run(h);
+        EXPECT_TRUE(zeltest::IsBlocking(h.Handle()));
+    }
+}
+
 TEST(SocketHandle, SendReturnsWhatTheSystemTook) {
     TLoopbackPeer peer([](TPeerConnection& c) { c.Pause(60000); });  // never reads
     auto h = Connected(peer.Port());
     // On a socket that cannot wait, the first send fills the system's buffers and reports less.
-    int flags = ::fcntl(h->Handle(), F_GETFL);
-    ASSERT_EQ(::fcntl(h->Handle(), F_SETFL, flags | O_NONBLOCK), 0);
+    ASSERT_TRUE(zeltest::SetNonBlocking(h->Handle()));
+    ASSERT_FALSE(zeltest::IsBlocking(h->Handle()));
     std::string big(16 << 20, 'x');
     int32_t n = h->Send(big.data(), static_cast<int32_t>(big.size()));
     EXPECT_GT(n, 0);
@@ -215,14 +285,14 @@ TEST(SocketHandle, ConnectRefusedAndBindFailures) {
 TEST(SocketHandle, ResetForgetsWithoutClosing) {
     TLoopbackPeer peer([](TPeerConnection& c) { c.Silent(); });
     auto h = Connected(peer.Port());
-    int fd = h->Handle();
+    TIdStackSocketHandle fd = h->Handle();
     h->Reset(false);
     EXPECT_FALSE(h->HandleAllocated());
     EXPECT_EQ(h->PeerIP(), "");
     EXPECT_EQ(h->PeerPort(), 0);
     EXPECT_EQ(h->IP, "127.0.0.1");  // kept without reset-local
-    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);  // still open, and close-on-exec
-    ::close(fd);
+    EXPECT_TRUE(zeltest::IsOpenAndNotInherited(fd));  // still open, and kept from child processes
+    TIdStack::Instance()->Disconnect(fd);
     h->Reset(true);
     EXPECT_EQ(h->IP, "");
     EXPECT_EQ(h->Port, 0);
