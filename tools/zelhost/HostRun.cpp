@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/IO.ALL3000_Types.h"
 #include "platform/ProcessLimits.h"
 #include "platform/TextUtils.h"
 
@@ -100,6 +101,26 @@ int THostRun::RunLoop() {
     return exitCode;
 }
 
+int THostRun::DetectSensors() {
+    zel::IZELModule* module = FInstances.empty() ? nullptr : FInstances.front().Module;
+    void* face = nullptr;
+    zel::HRESULT r = module ? CallModule(FEvents, "QueryInterface", zel::E_FAIL,
+                                         [&] { return module->QueryInterface(zel::IID_IZELALL3000, &face); })
+                            : zel::E_FAIL;
+    if (zel::Failed(r) || !face) {
+        std::fprintf(stderr, "zelhost: the instance offers no sensor detection (%s)\n", HexResult(r).c_str());
+        return 1;
+    }
+    auto* config = static_cast<zel::IZELALL3000*>(face);
+    r = CallModule(FEvents, "DetectSensors", zel::E_FAIL, [&] { return config->DetectSensors(); });
+    CallModule(FEvents, "Release", 0, [&] { return config->Release(); });
+    if (zel::Failed(r)) {
+        std::fprintf(stderr, "zelhost: the sensor detection failed (%s)\n", HexResult(r).c_str());
+        return 1;
+    }
+    return 0;
+}
+
 void THostRun::ShutDown() {
     // From here on a second signal acts as it normally would.
     FSignals->Restore();
@@ -168,7 +189,7 @@ int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit) {
     THostRun run(options, makeToolkit);
     if (!run.Start()) return 1;
     run.CreateInstances();
-    const int exitCode = run.RunLoop();
+    const int exitCode = options.Detect ? run.DetectSensors() : run.RunLoop();
     run.ShutDown();
     return exitCode;
 }

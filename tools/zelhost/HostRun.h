@@ -1,5 +1,5 @@
 #pragma once
-// `zelhost run` and `zelhost page`: load the module, register it, create its instances, run the
+// `zelhost run`, `page` and `detect`: load the module, register it, create its instances, run the
 // event loop, and take everything down again in order, saving the settings store. The steps are
 // the same on every platform; only the toolkit they run on differs (Toolkit.h).
 #include <atomic>
@@ -39,6 +39,10 @@ public:
     // For `page`, shows the first instance's page; then runs the event loop until the time limit,
     // a stop signal or the page ends it. Returns the run's exit code.
     int RunLoop();
+    // For `detect`, instead of the event loop: the first instance detects its box's sensors through
+    // its ALL3000 configuration interface, as its page's button does. 0 when it did; 1, said on
+    // stderr, when it failed (having shown its message box) or the instance has no such interface.
+    int DetectSensors();
     // Hides the pages and releases the instances, unregisters and unloads the module (or keeps it
     // loaded while an instance lives on), reports what the module kept, and writes the store
     // (EStoreError when it cannot).

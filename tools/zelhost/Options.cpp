@@ -129,6 +129,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         cl.Command = TCommand::Page;
         cl.Run.Page = true;
         allowed.insert({"--module", "--jsonl", "--kernel-state", "--screenshot", "--click"});
+    } else if (command == "detect") {
+        cl.Command = TCommand::Detect;
+        cl.Run.Detect = true;
+        allowed.insert({"--module", "--jsonl", "--kernel-state"});
     } else if (command == "set") {
         cl.Command = TCommand::Set;
     } else if (command == "get") {
@@ -177,7 +181,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (instance.empty()) throw EUsage(command + " needs --instance ID");
     switch (cl.Command) {
         case TCommand::Page:
-            if (cl.Run.Module.empty()) throw EUsage("page needs --module PATH");
+        case TCommand::Detect:
+            if (cl.Run.Module.empty()) throw EUsage(command + " needs --module PATH");
             if (!cl.Run.Click.empty() && cl.Run.Screenshot.empty()) throw EUsage("--click goes with --screenshot");
             cl.Run.Store = store;
             cl.Run.Instances.push_back(ParseInstanceID(instance));
@@ -215,6 +220,7 @@ const char* UsageText() {
            "  zelhost get --store FILE --instance ID\n"
            "  zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png]\n"
            "               [--click NAME] [--kernel-state N] [--jsonl]\n"
+           "  zelhost detect --module PATH --store FILE --instance ID [--kernel-state N] [--jsonl]\n"
            "\n"
            "run        loads the module, creates an instance per ID (0 to 65535) and runs until N seconds\n"
            "           have passed (fractions allowed) or until SIGINT/SIGTERM; then releases the\n"
@@ -230,10 +236,13 @@ const char* UsageText() {
            "           closed (OK and Apply change the configuration, saved when the host ends), or,\n"
            "           with --screenshot, renders the page into a PNG file and ends; --click NAME\n"
            "           first clicks the page's button of that name (btnDeviceSetup, btnApply, ...).\n"
+           "detect     creates the instance, has it detect its box's sensors (what the page's\n"
+           "           btnDeviceSetup does; a failure shows a message box) and releases it, which saves\n"
+           "           the sensor types found; exits with 1 when the detection failed.\n"
            "\n"
-           "A store serves one process at a time (gets may read it together): run and page hold it\n"
-           "until they end, set and get while they use it; a process that finds it held exits with 1\n"
-           "and changes nothing.\n"
+           "A store serves one process at a time (gets may read it together): run, page and detect\n"
+           "hold it until they end, set and get while they use it; a process that finds it held exits\n"
+           "with 1 and changes nothing.\n"
            "\n"
            "Environment: ZELHOST_SELECT=NAME answers the variable selector with NAME instead of a\n"
            "dialog; set but empty, it refuses every selection.\n";

@@ -6,6 +6,7 @@
 //   zelhost get --store FILE --instance ID
 //   zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png] [--click NAME]
 //                [--kernel-state N] [--jsonl]
+//   zelhost detect --module PATH --store FILE --instance ID [--kernel-state N] [--jsonl]
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,6 +46,8 @@ struct TRunOptions {
     std::string Screenshot;
     // A button of the page (by name) clicked before the screenshot is taken.
     std::string Click;
+    // `detect`: runs the one instance's sensor detection instead of the event loop.
+    bool Detect = false;
 };
 
 struct TAssignment {
@@ -64,7 +67,7 @@ struct TGetOptions {
     uint16_t Instance = 0;
 };
 
-enum class TCommand { Help, Run, Set, Get, Page };
+enum class TCommand { Help, Run, Set, Get, Page, Detect };
 
 struct TCommandLine {
     TCommand Command = TCommand::Help;

@@ -1,6 +1,6 @@
 // The toolkit seam (Toolkit.h) on the Win32 API, without Qt: a GetMessage loop on the main thread,
 // the platform layer's timers and posted calls, no configuration page yet, the variable selector
-// answered by ZELHOST_SELECT, and a CBT hook that reports message boxes and closes them when
+// answered by ZELHOST_SELECT, and a window hook that reports message boxes and closes them when
 // nobody can see them.
 #include <windows.h>
 // The system's names for these are macros; ours are the module interface's constants and the
@@ -15,7 +15,6 @@
 #include <deque>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <vector>
 
@@ -33,13 +32,15 @@ constexpr char kNoPage[] = "the configuration page is not available in this buil
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 // Whether nobody can answer a message box: a window station without a screen (a service), or a run
-// whose input a script supplies rather than a person at the console.
+// whose input is not a console (a script's pipe or file, or the NUL device, which is a character
+// device as a console is).
 bool Unattended() noexcept {
     USEROBJECTFLAGS flags{};
     if (::GetUserObjectInformationA(::GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
         !(flags.dwFlags & WSF_VISIBLE))
         return true;
-    return ::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR;
+    DWORD mode = 0;
+    return !::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode);
 }
 
 std::string WideToUtf8(const wchar_t* text, int length) {
@@ -58,7 +59,7 @@ public:
     explicit TWin32Toolkit(TEventPrinter& events)
         : FEvents(events), FCloseBoxes(Unattended()), FPosted([this] { RunPosted(); }) {
         // Thread-local: only boxes shown on this thread, the one that runs the module's entries.
-        FHook = ::SetWindowsHookExA(WH_CBT, OnCbt, nullptr, ::GetCurrentThreadId());
+        FHook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, OnWindowProcReturn, nullptr, ::GetCurrentThreadId());
         if (!FHook) throw zel::Exception("cannot watch for message boxes (Windows error " + std::to_string(::GetLastError()) + ")");
         gToolkit = this;
         // Events are UTF-8: the console shows them as such instead of in its OEM code page, until
@@ -135,11 +136,13 @@ private:
         ::PostQuitMessage(1);
     }
 
-    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) noexcept {
-        if (gToolkit) {
+    // Sees each dialog once its initialisation has returned: the box's text is set by then, which it
+    // is not yet when the box activates under wine (its template is visible from the start).
+    static LRESULT CALLBACK OnWindowProcReturn(int code, WPARAM wParam, LPARAM lParam) noexcept {
+        const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        if (gToolkit && code == HC_ACTION && call->message == WM_INITDIALOG) {
             try {
-                if (code == HCBT_ACTIVATE) gToolkit->BoxActivated(reinterpret_cast<HWND>(wParam));
-                if (code == HCBT_DESTROYWND) gToolkit->FBoxes.erase(reinterpret_cast<HWND>(wParam));
+                gToolkit->DialogInitialised(call->hwnd);
             } catch (...) {
                 // Nothing may unwind through the system's frames; a box not reported still works.
             }
@@ -147,13 +150,13 @@ private:
         return ::CallNextHookEx(nullptr, code, wParam, lParam);
     }
 
-    // A message box is a dialog with the text control: reported the first time it activates, and
-    // answered with its default button where nobody can see it.
-    void BoxActivated(HWND window) {
+    // A message box is a dialog with the text control: reported, and answered with its default
+    // button where nobody can see it.
+    void DialogInitialised(HWND window) {
         wchar_t className[16] = {};
         if (!::GetClassNameW(window, className, 16) || std::wstring_view(className) != L"#32770") return;
         HWND text = ::GetDlgItem(window, kMessageBoxTextId);
-        if (!text || !FBoxes.insert(window).second) return;
+        if (!text) return;
         std::wstring content(static_cast<size_t>(::GetWindowTextLengthW(text)) + 1, L'\0');
         const UINT length = ::GetDlgItemTextW(window, kMessageBoxTextId, content.data(), static_cast<int>(content.size()));
         FEvents.MessageBox(WideToUtf8(content.data(), static_cast<int>(length)));
@@ -168,7 +171,6 @@ private:
     const bool FCloseBoxes;
     HHOOK FHook = nullptr;
     UINT FOldOutputCodePage = 0;  // 0: no console
-    std::set<HWND> FBoxes;
     std::mutex FLock;
     std::deque<std::function<void()>> FWork;
     zel::PostedCall FPosted;

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
         switch (cl.Command) {
             case TCommand::Help: std::fputs(UsageText(), stdout); return 0;
             case TCommand::Run:
-            case TCommand::Page: return RunHost(cl.Run, MakeToolkit);
+            case TCommand::Page:
+            case TCommand::Detect: return RunHost(cl.Run, MakeToolkit);
             case TCommand::Set: return RunSet(cl.Set);
             case TCommand::Get: return RunGet(cl.Get);
         }
