@@ -64,7 +64,7 @@ windows:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-windows -j $(JOBS)
 
-windows-test: setup windows
+windows-test: build windows
 	scripts/windows-tests.sh build-windows --output-on-failure -j $(JOBS)
 
 clean:
