@@ -405,12 +405,18 @@ public:
     }
     // Blocks allocated since the reset, those of them not freed yet, and frees of blocks that were
     // not allocated since then (freed twice, or never the allocator's).
-    int Allocated() { return Locked(FAllocated); }
+    int Allocated() {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FAllocated;
+    }
     size_t Live() {
         std::lock_guard<std::mutex> lock(FLock);
         return FLive.size();
     }
-    int ForeignFrees() { return Locked(FForeignFrees); }
+    int ForeignFrees() {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FForeignFrees;
+    }
 
     ::HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IMallocSpy);
@@ -448,16 +454,14 @@ public:
 
 private:
     TTaskAllocations() = default;
-    int Locked(const int& value) {
-        std::lock_guard<std::mutex> lock(FLock);
-        return value;
-    }
-    void Allocate(void* block) {
+    // Called from the allocator's frames, which nothing may unwind through: out of memory here
+    // ends the program.
+    void Allocate(void* block) noexcept {
         std::lock_guard<std::mutex> lock(FLock);
         FLive.insert(block);
         ++FAllocated;
     }
-    void Free(void* block) {
+    void Free(void* block) noexcept {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FLive.erase(block)) ++FForeignFrees;
     }
@@ -490,7 +494,9 @@ public:
     int Count() const { return FCount; }
 
 private:
+    // The dialog class of message boxes: its name, and the atom a window is created with.
     static constexpr char kDialogClass[] = "#32770";
+    static constexpr uintptr_t kDialogAtom = 32770;
 
     static bool IsDialog(HWND window) {
         char name[8] = {};
@@ -499,8 +505,7 @@ private:
     static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) noexcept {
         if (code == HCBT_CREATEWND && gWatch) {
             const char* windowClass = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszClass;
-            // A dialog's class is given as the atom of its name.
-            if (IS_INTRESOURCE(windowClass) && reinterpret_cast<uintptr_t>(windowClass) == 32770) ++gWatch->FCount;
+            if (IS_INTRESOURCE(windowClass) && reinterpret_cast<uintptr_t>(windowClass) == kDialogAtom) ++gWatch->FCount;
         } else if (code == HCBT_ACTIVATE && IsDialog(reinterpret_cast<HWND>(wParam))) {
             // The exact button: WM_CLOSE would answer an OK-only box with IDCANCEL.
             ::PostMessageA(reinterpret_cast<HWND>(wParam), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -513,7 +518,7 @@ private:
     int FCount = 0;
 };
 #else
-// A box is modal: the event loop it runs calls this check.
+// A box runs a modal event loop of its own, in which this timer still fires.
 class TMessageBoxes {
 public:
     TMessageBoxes() {
@@ -576,8 +581,7 @@ protected:
         EXPECT_GT(blocks.Allocated(), 0);
         EXPECT_EQ(blocks.Live(), 0u);
         EXPECT_EQ(blocks.ForeignFrees(), 0);
-#endif
-#ifndef _WIN32
+#else
         // A freed page is deleted later; its code must still be there then.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 #endif
