@@ -181,6 +181,7 @@ TEST(Module, UnloadReleasesAKernelStillHeld) {
     ASSERT_NE(info, nullptr);
     ASSERT_EQ(info->Register(&host.kernel), S_OK);
     EXPECT_EQ(host.kernel.refs, 1);
+    ASSERT_TRUE(zeltest::TTestLibrary::InProcess(ZEL_MODULE_PATH)) << "the check below would see nothing";
     lib.Close();
     if (zeltest::TTestLibrary::InProcess(ZEL_MODULE_PATH)) {
         // Still loaded: let go of the kernel properly, it dies with this test.
