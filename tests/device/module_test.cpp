@@ -1,5 +1,5 @@
-// The built plug-in as a host sees it: loaded with dlopen, reached only through ZELModuleInfo.
-#include <dlfcn.h>
+// The built plug-in as a host sees it: loaded by the system's loader, reached only through
+// ZELModuleInfo.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeHost.h"
+#include "TestLibrary.h"
 #include "device/IO.ALL3000_Types.h"
 
 using namespace zel;
@@ -15,20 +16,10 @@ using namespace zel::test;
 
 namespace {
 
-class Library {
+class Library : public zeltest::TTestLibrary {
 public:
-    Library() : FHandle(dlopen(ZEL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL)) {
-        EXPECT_NE(FHandle, nullptr) << dlerror();
-    }
-    ~Library() { Close(); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
+    Library() : TTestLibrary(ZEL_MODULE_PATH) { EXPECT_TRUE(Loaded()) << Error(); }
 
-    void Close() {
-        if (FHandle) dlclose(FHandle);
-        FHandle = nullptr;
-    }
-    void* Symbol(const char* name) const { return FHandle ? dlsym(FHandle, name) : nullptr; }
     const TZELModuleInfo* Info() const {
         auto entry = reinterpret_cast<TZELModuleInfoProc>(Symbol("ZELModuleInfo"));
         const TZELModuleInfo* info = nullptr;
@@ -37,9 +28,6 @@ public:
         }
         return info;
     }
-
-private:
-    void* FHandle;
 };
 
 std::vector<LogLine> From(const std::vector<LogLine>& log, size_t first) {
@@ -81,7 +69,9 @@ TEST(Module, OnlyTheEntryPointIsExported) {
     for (const char* name : {"ModuleRegister", "ModuleUnregister", "ModuleCreateInstance",
                              "_ZN3zel14ModuleRegisterEPNS_10IZELKernelE", "_ZN3zel16ModuleUnregisterEv",
                              "_ZN3zel20ModuleCreateInstanceEjPPNS_10IZELModuleE", "_ZN3zel16ModuleInfoRecordE",
-                             "_ZN3zel7hoststr5AllocESt17basic_string_viewIcSt11char_traitsIcEE"})
+                             "_ZN3zel7hoststr5AllocESt17basic_string_viewIcSt11char_traitsIcEE",
+                             // the stdcall-decorated forms of the entry, on Windows
+                             "ZELModuleInfo@4", "_ZELModuleInfo@4"})
         EXPECT_EQ(lib.Symbol(name), nullptr) << name;
 }
 
@@ -160,6 +150,12 @@ TEST(Module, CreateInstanceWithoutOutArgumentMakesNothing) {
 }
 
 TEST(Module, HostFailuresStayOutside) {
+#ifdef _WIN32
+    // The DLL carries its own C++ runtime, whose unwinder knows no frame of the host's: a host's
+    // exception cannot even be caught in there, and a Windows host never throws across an interface.
+    // The instance tests check the same handling with the device code linked into the test.
+    GTEST_SKIP() << "a host's exception cannot cross into a DLL with its own runtime";
+#endif
     Library lib;
     const TZELModuleInfo* info = lib.Info();
     ASSERT_NE(info, nullptr);
@@ -185,12 +181,12 @@ TEST(Module, UnloadReleasesAKernelStillHeld) {
     ASSERT_NE(info, nullptr);
     ASSERT_EQ(info->Register(&host.kernel), S_OK);
     EXPECT_EQ(host.kernel.refs, 1);
+    ASSERT_TRUE(zeltest::TTestLibrary::InProcess(ZEL_MODULE_PATH)) << "the check below would see nothing";
     lib.Close();
-    if (void* still = dlopen(ZEL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+    if (zeltest::TTestLibrary::InProcess(ZEL_MODULE_PATH)) {
         // Still loaded: let go of the kernel properly, it dies with this test.
         info->Unregister();
-        dlclose(still);
-        GTEST_SKIP() << "the library stays loaded after dlclose here, so unloading cannot be observed";
+        GTEST_SKIP() << "the library stays loaded after it is closed here, so unloading cannot be observed";
     }
     EXPECT_EQ(host.kernel.refs, 0);
     EXPECT_EQ(host.kernel.log.size(), 1u) << "unloading is not Unregister: no log line";
