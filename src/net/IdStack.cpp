@@ -1,12 +1,19 @@
 // What the socket stack does the same on every system: the error table and its texts, the
-// stack's use count, and the dotted-address helpers. The system calls live in IdStackPosix.cpp and
-// IdStackWin32.cpp.
+// stack's use count, the dotted-address helpers, the calls that read alike on both socket APIs, and
+// the name lookup. What differs (the waits, the cancel signal, non-blocking mode, errors) lives in
+// IdStackPosix.cpp and IdStackWin32.cpp.
 #include "net/IdStack.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "net/IdException.h"
+#include "net/IdStackSystem.h"
 #include "platform/TextUtils.h"
 
 namespace zel {
@@ -88,7 +95,67 @@ int AddressPart(std::string_view part) noexcept {
     return value;
 }
 
+void ReadName(int result, const sockaddr_storage& storage, std::string& ip, int32_t& port) {
+    TIdStack::CheckSocketResult(result);
+    if (storage.ss_family != AF_INET) throw EIdIPVersionUnsupported();
+    const auto& addr = reinterpret_cast<const sockaddr_in&>(storage);
+    ip = TIdStack::AddressToDotted(addr.sin_addr.s_addr);
+    port = ntohs(addr.sin_port);
+}
+
+// One name lookup on a thread of its own, so that its caller can stop waiting for it. The thread
+// fills in the outcome under the lock, then raises Done: a cancel signal is the one-shot event a
+// wait can watch beside another. On Windows Done also holds a use of the stack, so Winsock stays
+// started while a lookup given up on still runs.
+struct TLookup {
+    explicit TLookup(std::string name) : Name(std::move(name)) {}
+
+    void Run() noexcept {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int r = ::getaddrinfo(Name.c_str(), nullptr, &hints, &found);
+        const int err = errno;  // this thread's: read before anything else can change it
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            Error = r != 0 ? SocketErrorFromLookup(r, err) : (found ? 0 : Id_WSAHOST_NOT_FOUND);
+            if (Error == 0) Address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+        }
+        if (found) ::freeaddrinfo(found);
+        Done.Cancel();
+    }
+
+    const std::string Name;
+    TIdCancelSignal Done;
+    std::mutex Lock;
+    int32_t Error = 0;
+    uint32_t Address = 0;
+};
+
 }  // namespace
+
+namespace detail {
+
+sockaddr_in MakeAddress(const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
+    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = ip.empty() ? htonl(INADDR_ANY) : TIdStack::DottedToAddress(ip);
+    return addr;
+}
+
+void RaiseSocketError(int32_t code) {
+    if (code == Id_WSAENOTSOCK) throw EIdNotASocket();
+    throw EIdSocketError(code);
+}
+
+}  // namespace detail
+
+using detail::MakeAddress;
+using detail::TReady;
+using detail::WaitFor;
 
 std::string SocketErrorText(int32_t errorCode) {
     std::string text;
@@ -128,7 +195,65 @@ TIdStack* TIdStack::Instance() noexcept {
     return GStack;
 }
 
+// --- socket calls ---
+
+void TIdStack::Bind(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
+    sockaddr_in addr = MakeAddress(ip, port, ipVersion);
+    CheckSocketResult(::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
+}
+
+bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    return WaitFor(socket, TReady::Read, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel);
+}
+
+bool TIdStack::WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    return WaitFor(socket, TReady::Write, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel);
+}
+
+void TIdStack::SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value) {
+    // Winsock takes the value as char*; POSIX takes any pointer.
+    CheckSocketResult(::setsockopt(socket, level, option, reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+void TIdStack::GetSocketName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    ReadName(::getsockname(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
+}
+
+void TIdStack::GetPeerName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    ReadName(::getpeername(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
+}
+
 // --- addresses ---
+
+std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersion, int32_t timeoutMs,
+                                  const TIdCancelSignal* cancel) {
+    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
+    if (SameText(host, "LOCALHOST")) return "127.0.0.1";
+    if (IsIPv4Address(host)) return host;
+    auto lookup = std::make_shared<TLookup>(host);
+    std::thread worker;
+    try {
+        worker = std::thread([lookup] { lookup->Run(); });
+    } catch (const std::system_error&) {
+        throw EIdSocketError(Id_WSATRY_AGAIN);  // no thread to look it up on now
+    }
+    try {
+        if (!WaitFor(lookup->Done.Handle(), TReady::Read, timeoutMs, cancel)) throw EIdConnectTimeout();
+    } catch (...) {
+        // The lookup goes on without us, in this library's code.
+        detail::KeepCodeLoaded();
+        worker.detach();
+        throw;
+    }
+    worker.join();
+    std::lock_guard<std::mutex> lock(lookup->Lock);
+    if (lookup->Error != 0) throw EIdSocketError(lookup->Error);
+    return AddressToDotted(lookup->Address);
+}
 
 bool TIdStack::IsIPv4Address(std::string_view text) noexcept {
     for (int i = 0; i < 4; ++i) {

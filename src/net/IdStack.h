@@ -39,9 +39,10 @@ std::string SocketErrorText(int32_t errorCode);
 #ifndef _WIN32
 // The Windows socket error number for a system errno value (the errno itself when it has none).
 int32_t SocketErrorFromErrno(int err) noexcept;
-// The Windows socket error number for a failed name lookup (getaddrinfo's result and errno).
-int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept;
 #endif
+// The Windows socket error number for a failed name lookup (getaddrinfo's result and the errno of
+// the thread that called it). Winsock's getaddrinfo answers with these numbers already.
+int32_t SocketErrorFromLookup(int lookupResult, int err) noexcept;
 
 // Raised by one thread to end another thread's transport waits at once: every wait that watches
 // it (lookup, connect, read, send) raises EIdCancelled from the moment it is raised. It cannot be

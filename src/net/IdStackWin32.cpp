@@ -1,26 +1,27 @@
-// The socket stack on Winsock 2: the error numbers are Winsock's own, so no mapping is needed. The
-// waits use select, which reports a failed non-blocking connect in its error set (WSAPoll misses
+// The socket stack's Winsock 2 part: the error numbers are Winsock's own, so no mapping is needed.
+// The waits use select, which reports a failed non-blocking connect in its error set (WSAPoll misses
 // that before Windows 10 version 2004); its limit of 64 handles per set is far above the two a
 // wait watches.
 #include "net/IdStack.h"
 
 #include <algorithm>
 #include <initializer_list>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 
 #include "net/IdException.h"
-#include "net/IdSocketHeaders.h"
-#include "platform/TextUtils.h"
+#include "net/IdStackSystem.h"
 
 namespace zel {
 
 static_assert(std::is_same_v<TIdStackSocketHandle, SOCKET>);
 static_assert(Id_INVALID_SOCKET == INVALID_SOCKET);
+
+using detail::MakeAddress;
+using detail::RaiseSocketError;
+using detail::TReady;
+using detail::WaitFor;
 
 namespace {
 
@@ -30,21 +31,6 @@ constexpr long kSetNonBlocking = static_cast<long>(FIONBIO);
 // socket() makes overlapped sockets; ours are also kept from child processes, as close-on-exec does
 // on POSIX.
 constexpr DWORD kSocketFlags = WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT;
-
-// A socket address for a dotted IPv4 text and port; other IP versions are not supported.
-sockaddr_in MakeAddress(const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
-    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = ip.empty() ? htonl(INADDR_ANY) : TIdStack::DottedToAddress(ip);
-    return addr;
-}
-
-[[noreturn]] void RaiseSocketError(int32_t code) {
-    if (code == Id_WSAENOTSOCK) throw EIdNotASocket();
-    throw EIdSocketError(code);
-}
 
 [[noreturn]] void RaiseLastError() { RaiseSocketError(::WSAGetLastError()); }
 
@@ -69,31 +55,6 @@ fd_set SetOf(std::initializer_list<SOCKET> sockets) noexcept {
 
 bool InSet(const fd_set& set, SOCKET socket) noexcept {
     return std::find(set.fd_array, set.fd_array + set.fd_count, socket) != set.fd_array + set.fd_count;
-}
-
-enum class TReady : uint8_t { Read, Write };
-
-// Waits until `socket` is ready for `ready` or has failed (the next call on it reports why), for at
-// most `timeoutMs` (negative: no limit). False when the time ran out; EIdCancelled once `cancel` is
-// raised, also when the socket is ready as well.
-bool WaitFor(SOCKET socket, TReady ready, int32_t timeoutMs, const TIdCancelSignal* cancel) {
-    if (cancel && cancel->Cancelled()) throw EIdCancelled();
-    const SOCKET signal = cancel ? cancel->Handle() : INVALID_SOCKET;
-    const bool read = ready == TReady::Read;
-    fd_set reads = SetOf({read ? socket : INVALID_SOCKET, signal});
-    fd_set writes = SetOf({read ? INVALID_SOCKET : socket});
-    // A closed or reset connection shows as readable, a failed connect only in the error set. Reads
-    // leave that set out: urgent data would show there without anything to read, and the read
-    // loops would spin on it.
-    fd_set errors = SetOf({read ? INVALID_SOCKET : socket});
-    timeval limit{};
-    limit.tv_sec = timeoutMs / 1000;
-    limit.tv_usec = timeoutMs % 1000 * 1000;
-    const int r = ::select(0, &reads, &writes, &errors, timeoutMs < 0 ? nullptr : &limit);
-    if (r == SOCKET_ERROR) RaiseLastError();
-    if (r == 0) return false;
-    if (signal != INVALID_SOCKET && InSet(reads, signal)) throw EIdCancelled();
-    return true;
 }
 
 // The outcome of a connect that is under way: raises its error, if any.
@@ -138,46 +99,30 @@ int32_t Transfer(SOCKET socket, bool now, TCall call) {
     RaiseSocketError(err);
 }
 
-void ReadName(int result, const sockaddr_storage& storage, std::string& ip, int32_t& port) {
-    TIdStack::CheckSocketResult(result);
-    if (storage.ss_family != AF_INET) throw EIdIPVersionUnsupported();
-    const auto& addr = reinterpret_cast<const sockaddr_in&>(storage);
-    ip = TIdStack::AddressToDotted(addr.sin_addr.s_addr);
-    port = ntohs(addr.sin_port);
+}  // namespace
+
+namespace detail {
+
+bool WaitFor(TIdStackSocketHandle socket, TReady ready, int32_t timeoutMs, const TIdCancelSignal* cancel) {
+    if (cancel && cancel->Cancelled()) throw EIdCancelled();
+    const SOCKET signal = cancel ? cancel->Handle() : INVALID_SOCKET;
+    const bool read = ready == TReady::Read;
+    fd_set reads = SetOf({read ? socket : INVALID_SOCKET, signal});
+    fd_set writes = SetOf({read ? INVALID_SOCKET : socket});
+    // A closed or reset connection shows as readable, a failed connect only in the error set. Reads
+    // leave that set out: urgent data would show there without anything to read, and the read
+    // loops would spin on it.
+    fd_set errors = SetOf({read ? INVALID_SOCKET : socket});
+    timeval limit{};
+    limit.tv_sec = timeoutMs / 1000;
+    limit.tv_usec = timeoutMs % 1000 * 1000;
+    const int r = ::select(0, &reads, &writes, &errors, timeoutMs < 0 ? nullptr : &limit);
+    if (r == SOCKET_ERROR) RaiseLastError();
+    if (r == 0) return false;
+    if (signal != INVALID_SOCKET && InSet(reads, signal)) throw EIdCancelled();
+    return true;
 }
 
-// One name lookup on a thread of its own, so that its caller can stop waiting for it. The thread
-// fills in the outcome under the lock, then raises Done: a cancel signal serves as the one-shot
-// event that select can watch beside another socket. Done also holds a use of the stack, so
-// Winsock stays started while a lookup given up on still runs.
-struct TLookup {
-    explicit TLookup(std::string name) : Name(std::move(name)) {}
-
-    void Run() noexcept {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        const int r = ::getaddrinfo(Name.c_str(), nullptr, &hints, &found);
-        {
-            std::lock_guard<std::mutex> lock(Lock);
-            // getaddrinfo answers with Winsock error numbers.
-            Result = r != 0 ? r : (found ? 0 : WSAHOST_NOT_FOUND);
-            if (Result == 0) Address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        }
-        if (found) ::freeaddrinfo(found);
-        Done.Cancel();
-    }
-
-    const std::string Name;
-    TIdCancelSignal Done;
-    std::mutex Lock;
-    int Result = 0;
-    uint32_t Address = 0;
-};
-
-// A lookup given up on goes on in its thread, inside this module's code: the module must stay
-// loaded until the process ends, also when the host frees it.
 void KeepCodeLoaded() noexcept {
     static std::once_flag once;
     static const char anchor = 0;
@@ -188,7 +133,9 @@ void KeepCodeLoaded() noexcept {
     });
 }
 
-}  // namespace
+}  // namespace detail
+
+int32_t SocketErrorFromLookup(int lookupResult, int) noexcept { return lookupResult; }
 
 // --- cancel signal ---
 
@@ -246,11 +193,6 @@ TIdStackSocketHandle TIdStack::NewSocketHandle(int socketType, int protocol, TId
     return NewSocket(socketType, protocol);
 }
 
-void TIdStack::Bind(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
-    sockaddr_in addr = MakeAddress(ip, port, ipVersion);
-    CheckSocketResult(::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
-}
-
 void TIdStack::Connect(TIdStackSocketHandle socket, const std::string& ip, int32_t port, TIdIPVersion ipVersion) {
     sockaddr_in addr = MakeAddress(ip, port, ipVersion);
     CheckSocketResult(::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
@@ -277,66 +219,9 @@ int32_t TIdStack::Send(TIdStackSocketHandle socket, const char* data, int32_t le
     return Transfer(socket, !wait, [&] { return ::send(socket, data, Length(length), 0); });
 }
 
-bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
-    return WaitFor(socket, TReady::Read, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel);
-}
-
-bool TIdStack::WaitWritable(TIdStackSocketHandle socket, int32_t timeoutMs, const TIdCancelSignal* cancel) {
-    return WaitFor(socket, TReady::Write, timeoutMs == IdTimeoutInfinite ? -1 : std::max(timeoutMs, 0), cancel);
-}
-
 void TIdStack::Disconnect(TIdStackSocketHandle socket) noexcept {
     ::shutdown(socket, SD_SEND);
     ::closesocket(socket);
-}
-
-void TIdStack::SetSocketOption(TIdStackSocketHandle socket, int level, int option, int32_t value) {
-    CheckSocketResult(::setsockopt(socket, level, option, reinterpret_cast<const char*>(&value), sizeof value));
-}
-
-void TIdStack::GetSocketName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
-    sockaddr_storage storage{};
-    int len = sizeof storage;
-    ReadName(::getsockname(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
-}
-
-void TIdStack::GetPeerName(TIdStackSocketHandle socket, std::string& ip, int32_t& port) {
-    sockaddr_storage storage{};
-    int len = sizeof storage;
-    ReadName(::getpeername(socket, reinterpret_cast<sockaddr*>(&storage), &len), storage, ip, port);
-}
-
-// --- addresses ---
-
-std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion ipVersion, int32_t timeoutMs,
-                                  const TIdCancelSignal* cancel) {
-    if (ipVersion != Id_IPv4) throw EIdIPVersionUnsupported();
-    if (SameText(host, "LOCALHOST")) return "127.0.0.1";
-    if (IsIPv4Address(host)) return host;
-    auto lookup = std::make_shared<TLookup>(host);
-    std::thread worker;
-    try {
-        worker = std::thread([lookup] { lookup->Run(); });
-    } catch (const std::system_error&) {
-        throw EIdSocketError(Id_WSATRY_AGAIN);  // no thread to look it up on now
-    }
-    bool ready = false;
-    try {
-        ready = WaitFor(lookup->Done.Handle(), TReady::Read, timeoutMs, cancel);
-    } catch (...) {
-        KeepCodeLoaded();
-        worker.detach();
-        throw;
-    }
-    if (!ready) {
-        KeepCodeLoaded();
-        worker.detach();
-        throw EIdConnectTimeout();
-    }
-    worker.join();
-    std::lock_guard<std::mutex> lock(lookup->Lock);
-    if (lookup->Result != 0) throw EIdSocketError(lookup->Result);
-    return AddressToDotted(lookup->Address);
 }
 
 }  // namespace zel

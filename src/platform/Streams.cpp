@@ -5,7 +5,7 @@
 
 #include "platform/Exceptions.h"
 
-// TFileStream is the operating system's: FileStreamPosix.cpp, FileStreamWin32.cpp.
+// TFileStream is on the operating system's descriptor calls: FileStream.cpp.
 namespace zel {
 
 namespace {
