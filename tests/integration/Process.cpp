@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -126,17 +127,22 @@ TProcessResult TChildProcess::Wait(int timeoutMs) {
             ::kill(FPid, SIGKILL);
             break;
         }
-        if (!Pump(static_cast<int>(std::min<int64_t>(left.count(), 100)))) {
-            // Both pipes closed: the child is ending (or handed them on to no one).
-            int status = 0;
-            if (::waitpid(FPid, &status, WNOHANG) == FPid) {
-                FPid = -1;
-                if (WIFEXITED(status)) FResult.ExitCode = WEXITSTATUS(status);
-                if (WIFSIGNALED(status)) FResult.Signal = WTERMSIG(status);
-                return FResult;
+        const bool open = Pump(static_cast<int>(std::min<int64_t>(left.count(), 100)));
+        int status = 0;
+        // The end of the child itself, not of its pipes: a process it started may hold them for
+        // long after (wine starts its services so).
+        if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+            FPid = -1;
+            // What it wrote before it ended waits in the pipes.
+            for (size_t seen = SIZE_MAX; seen != FResult.Out.size() + FResult.Err.size();) {
+                seen = FResult.Out.size() + FResult.Err.size();
+                if (!Pump(0)) break;
             }
-            ::usleep(10000);
+            if (WIFEXITED(status)) FResult.ExitCode = WEXITSTATUS(status);
+            if (WIFSIGNALED(status)) FResult.Signal = WTERMSIG(status);
+            return FResult;
         }
+        if (!open) ::usleep(10000);
     }
     int status = 0;
     ::waitpid(FPid, &status, 0);
