@@ -50,9 +50,27 @@ int WindowTimer::Interval() const { return FImpl->timer.interval(); }
 
 void WindowTimer::SetHandler(std::function<void()> handler) { FImpl->handler = std::move(handler); }
 
-struct PostedCall::Impl {
-    QObject receiver;  // lives on the creating thread; its queued calls die with it
+namespace {
+
+// A run of a posted call: a plain event, owned by the receiver's queue from the moment it is posted,
+// so the posting thread never touches it again, whenever the main thread handles it.
+const QEvent::Type kPostedCallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+// Lives on the creating thread; events still queued for it die with it.
+struct PostedCall::Impl : QObject {
     std::function<void()> handler;
+
+    bool event(QEvent* e) override {
+        if (e->type() != kPostedCallEvent) return QObject::event(e);
+        try {
+            handler();
+        } catch (...) {
+            // Handlers report their own failures; nothing may unwind through the event loop.
+        }
+        return true;
+    }
 };
 
 PostedCall::PostedCall(std::function<void()> handler) : FImpl(std::make_unique<Impl>()) {
@@ -61,19 +79,7 @@ PostedCall::PostedCall(std::function<void()> handler) : FImpl(std::make_unique<I
 
 PostedCall::~PostedCall() = default;
 
-void PostedCall::Post() {
-    Impl* impl = FImpl.get();
-    QMetaObject::invokeMethod(
-        &impl->receiver,
-        [impl] {
-            try {
-                impl->handler();
-            } catch (...) {
-                // Handlers report their own failures; nothing may unwind through the event loop.
-            }
-        },
-        Qt::QueuedConnection);
-}
+void PostedCall::Post() { QCoreApplication::postEvent(FImpl.get(), new QEvent(kPostedCallEvent)); }
 
 void ProcessMessages() {
     if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents);
