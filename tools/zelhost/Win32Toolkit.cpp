@@ -162,10 +162,10 @@ private:
         FEvents.MessageBox(WideToUtf8(content.data(), static_cast<int>(length)));
         if (!FCloseBoxes) return;
         // The exact button: WM_CLOSE would answer an OK-only box with IDCANCEL. The default is the
-        // button drawn as such; DM_GETDEFID names IDOK for every box under wine, even a Yes/No one.
+        // button that says it is; DM_GETDEFID names IDOK for every box under wine, even a Yes/No one.
         int button = IDOK;
         for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-            if ((::GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) button = ::GetDlgCtrlID(child);
+            if (::SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) button = ::GetDlgCtrlID(child);
         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     }
 
