@@ -103,8 +103,9 @@ constexpr uint32_t kTickStepMs = 0;
 
 TEST(Clock, TickCountAdvancesInMilliseconds) {
     uint32_t start = TickCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Long enough beside the tick step that a count in other units cannot pass.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     uint32_t elapsed = TickCount() - start;  // unsigned difference: safe across the wrap
-    EXPECT_GE(elapsed, 20u - kTickStepMs);
+    EXPECT_GE(elapsed, 100u - kTickStepMs);
     EXPECT_LT(elapsed, 2000u);
 }
