@@ -21,6 +21,16 @@ namespace {
 #ifdef _WIN32
 void* HostAllocate(size_t bytes) { return ::CoTaskMemAlloc(bytes); }
 void HostFree(void* block) { ::CoTaskMemFree(block); }
+
+// What the task allocator says of `block`: 1 its live block, 0 not, -1 it cannot tell. The
+// observer sees only our own calls; this sees whether they reached the shared allocator.
+int TaskAllocatorHolds(void* block) {
+    IMalloc* allocator = nullptr;
+    if (::CoGetMalloc(1, &allocator) != S_OK) return -1;
+    const int held = allocator->DidAlloc(block);
+    allocator->Release();
+    return held;
+}
 #else
 void* HostAllocate(size_t bytes) { return std::malloc(bytes); }
 void HostFree(void* block) { std::free(block); }
@@ -76,6 +86,9 @@ TEST(HostString, LastReferenceFreesTheBlockOnceOnEitherSide) {
         GModuleFrees.clear();
         ZELStr s = c.maker == 'H' ? HostMake("Wohnzimmer") : hoststr::Alloc("Wohnzimmer");
         void* block = const_cast<char*>(s) - 8;
+#ifdef _WIN32
+        EXPECT_NE(TaskAllocatorHolds(block), 0) << c.maker << ": made by the task allocator";
+#endif
         char freer = 0;
         for (const char* step = c.steps; *step; ++step) {
             ASSERT_EQ(freer, 0) << c.steps << ": a reference was used after the block was freed";
@@ -93,6 +106,9 @@ TEST(HostString, LastReferenceFreesTheBlockOnceOnEitherSide) {
             }
         }
         EXPECT_EQ(freer, c.freer) << c.maker << " " << c.steps;
+#ifdef _WIN32
+        EXPECT_NE(TaskAllocatorHolds(block), 1) << c.maker << " " << c.steps << ": given back to the task allocator";
+#endif
         EXPECT_EQ(GLive[block], 0) << c.maker << " " << c.steps << ": made once, freed once";
         EXPECT_EQ(GModuleFrees[block], c.freer == 'M' ? 1 : 0) << c.maker << " " << c.steps;
     }

@@ -21,6 +21,14 @@ namespace {
 // On Winsock the cancel signal is a socket and keeps the stack (and Winsock) started.
 #ifdef _WIN32
 constexpr bool kSignalHoldsStack = true;
+
+// Whether Winsock is started in this process: a socket can be made only then.
+bool WinsockStarted() {
+    const SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (probe == INVALID_SOCKET) return ::WSAGetLastError() != WSANOTINITIALISED;
+    ::closesocket(probe);
+    return true;
+}
 #else
 constexpr bool kSignalHoldsStack = false;
 #endif
@@ -72,10 +80,18 @@ TEST(Stack, ErrorTextsAndNumbers) {
 
 TEST(Stack, LivesWhileItHasUsers) {
     ASSERT_EQ(TIdStack::Instance(), nullptr);
+#ifdef _WIN32
+    // The stack starts Winsock with its first use and cleans it up with its last (a test peer of
+    // an earlier test in this process may hold it started for good).
+    const bool startedBefore = WinsockStarted();
+#endif
     {
         TStackUser first;
         TIdStack* stack = TIdStack::Instance();
         ASSERT_NE(stack, nullptr);
+#ifdef _WIN32
+        EXPECT_TRUE(WinsockStarted());
+#endif
         EXPECT_FALSE(stack->HostName().empty());
         {
             TStackUser second;
@@ -84,6 +100,9 @@ TEST(Stack, LivesWhileItHasUsers) {
         EXPECT_EQ(TIdStack::Instance(), stack);
     }
     EXPECT_EQ(TIdStack::Instance(), nullptr);
+#ifdef _WIN32
+    EXPECT_EQ(WinsockStarted(), startedBefore);
+#endif
     {
         TIdCancelSignal signal;
         EXPECT_EQ(TIdStack::Instance() != nullptr, kSignalHoldsStack);
@@ -107,6 +126,8 @@ TEST(Stack, ResolveHost) {
     // A dotted address comes back as it is, leading zeros and all, without a lookup.
     EXPECT_EQ(stack->ResolveHost("10.1.2.3", Id_IPv4), "10.1.2.3");
     EXPECT_EQ(stack->ResolveHost("010.001.2.3", Id_IPv4), "010.001.2.3");
+    // Not in dotted form, so looked up; the resolver reads it as an address without a name server.
+    EXPECT_EQ(stack->ResolveHost("127.1", Id_IPv4), "127.0.0.1");
     // A name that cannot exist fails with a lookup error number and no table text.
     try {
         stack->ResolveHost("no-such-host.invalid", Id_IPv4);

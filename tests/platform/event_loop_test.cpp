@@ -46,6 +46,8 @@ TEST(EventLoop, WindowTimerFiresOnlyWhileEnabledAndSurvivesThrowingHandlers) {
 
     timer.SetEnabled(false);
     int stopped = ticks;
+    // A stopped timer no longer wakes the loop either: a wait runs to its time-out.
+    EXPECT_FALSE(WaitForMessages(40));
     RunLoopFor(40);
     EXPECT_EQ(ticks, stopped);
 
@@ -138,5 +140,19 @@ TEST(EventLoop, AQuitIsLeftForTheHostsLoopAndDoesNotEndWaits) {
     MSG quit{};
     ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(quit.wParam, 7u);
+}
+
+TEST(EventLoop, DecimalSeparatorIsTheUsersSingleAsciiOne) {
+    char old[8] = {};
+    ASSERT_GT(::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, old, sizeof old), 0);
+    // the user's setting | separator used (one ASCII character, else the dot)
+    const struct { const char* setting; char separator; } cases[] = {
+        {",", ','}, {"'", '\''}, {".", '.'}, {"::", '.'}, {"\xB7", '.'},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, c.setting)) << c.setting;
+        EXPECT_EQ(LocaleDecimalSeparator(), c.separator) << c.setting;
+    }
+    ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, old);
 }
 #endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 #undef E_FAIL
 #undef E_NOINTERFACE
 #undef E_NOTIMPL
@@ -51,6 +52,19 @@ private:
 };
 
 void WriteFile(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
+
+// The id of a process that runs beside this one (one of the system's), 0 when none is found.
+DWORD OtherLiveProcess() {
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    DWORD pid = 0;
+    for (BOOL more = ::Process32First(snapshot, &entry); more && !pid; more = ::Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID != 0 && entry.th32ProcessID != ::GetCurrentProcessId()) pid = entry.th32ProcessID;
+    ::CloseHandle(snapshot);
+    return pid;
+}
 
 std::string ErrorOf(const std::function<void()>& work) {
     try {
@@ -126,10 +140,13 @@ TEST(ZelhostWin32, AtomicWriteReplacesTheFileAndLeavesNoTemporaryFile) {
 // Only this store's temporary files of writers that no longer run go; the rest are somebody's.
 TEST(ZelhostWin32, AtomicWriteRemovesOnlyStaleTemporaryFiles) {
     const std::string mine = std::to_string(::GetCurrentProcessId());
+    const DWORD other = OtherLiveProcess();
+    ASSERT_NE(other, 0u);
     // name | removed by the next write
     const std::pair<std::string, bool> cases[] = {
         {".store.xml.zelhost-4294967292-0.tmp", true},  // no process has that id
         {".store.xml.zelhost-" + mine + "-999.tmp", false},
+        {".store.xml.zelhost-" + std::to_string(other) + "-1.tmp", false},  // a writer still running
         {".other.xml.zelhost-4294967292-0.tmp", false},
         {".store.xml.zelhost-4294967292-x.tmp", false},
         {".store.xml.zelhost--0.tmp", false},
@@ -179,10 +196,13 @@ TEST(ZelhostWin32, ToolkitRunsPostedWorkInOrderAndQuits) {
     TEventPrinter events(false, [](std::string_view) {});
     auto toolkit = MakeToolkit(events);
     std::string order;
+    std::thread late;
     // what ends the run | exit code | what ran
     const struct { std::function<void()> end; int code; std::string ran; } cases[] = {
         {[&] { std::thread([&] { toolkit->Post([&] { order += "b"; toolkit->Quit(); }); }).join(); }, 0, "ab"},
         {[&] { toolkit->QuitAfter(20); }, 0, "a"},
+        // The time-out before ends one run only, not this longer one.
+        {[&] { late = std::thread([&] { ::Sleep(100); toolkit->Post([&] { order += "b"; toolkit->Quit(); }); }); }, 0, "ab"},
         {[&] { toolkit->Post([&] { order += "b"; toolkit->ScreenshotPage("page.png", ""); }); }, 1, "ab"},
     };
     for (const auto& c : cases) {
@@ -192,8 +212,38 @@ TEST(ZelhostWin32, ToolkitRunsPostedWorkInOrderAndQuits) {
         EXPECT_EQ(toolkit->Run(), c.code) << c.ran;
         EXPECT_EQ(order, c.ran);
     }
+    late.join();
     toolkit->Post([&] { order = "posted"; });
     toolkit->RunPosted();
     EXPECT_EQ(order, "posted");
     EXPECT_FALSE(toolkit->HasPage());
+}
+
+// Where nobody can answer (the input is no console), each box of the thread is reported and gets
+// its default button, as from a person pressing Enter: the exact button, not a close.
+TEST(ZelhostWin32, UnattendedBoxesAreReportedAndGetTheirDefaultButton) {
+    HANDLE pipeRead = nullptr;
+    HANDLE pipeWrite = nullptr;
+    ASSERT_TRUE(::CreatePipe(&pipeRead, &pipeWrite, nullptr, 0));
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    ::SetStdHandle(STD_INPUT_HANDLE, pipeRead);  // the toolkit looks once, as it is made
+    std::vector<std::string> lines;
+    TEventPrinter events(false, [&](std::string_view line) { lines.emplace_back(line); });
+    auto toolkit = MakeToolkit(events);
+    ::SetStdHandle(STD_INPUT_HANDLE, input);
+    ::CloseHandle(pipeRead);
+    ::CloseHandle(pipeWrite);
+    // box style | the answer it gets
+    const struct { UINT style; int answer; } cases[] = {
+        {MB_OK, IDOK},
+        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL},
+        {MB_YESNO, IDYES},
+        {MB_YESNO | MB_DEFBUTTON2, IDNO},
+    };
+    for (const auto& c : cases) {
+        lines.clear();
+        // Stop at the first wrong answer: the next box may not close on a wrong button.
+        ASSERT_EQ(::MessageBoxA(nullptr, "Wohnzimmer", "zelhost test", c.style), c.answer) << c.style;
+        EXPECT_EQ(lines, std::vector<std::string>{"message box: Wohnzimmer"}) << c.style;
+    }
 }

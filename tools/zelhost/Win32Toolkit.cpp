@@ -161,9 +161,11 @@ private:
         const UINT length = ::GetDlgItemTextW(window, kMessageBoxTextId, content.data(), static_cast<int>(content.size()));
         FEvents.MessageBox(WideToUtf8(content.data(), static_cast<int>(length)));
         if (!FCloseBoxes) return;
-        // The exact button: WM_CLOSE would answer an OK-only box with IDCANCEL.
-        const LRESULT defaultId = ::SendMessageW(window, DM_GETDEFID, 0, 0);
-        const WPARAM button = HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : IDOK;
+        // The exact button: WM_CLOSE would answer an OK-only box with IDCANCEL. The default is the
+        // button that says it is; DM_GETDEFID names IDOK for every box under wine, even a Yes/No one.
+        int button = IDOK;
+        for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+            if (::SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) button = ::GetDlgCtrlID(child);
         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     }
 
