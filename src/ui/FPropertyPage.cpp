@@ -11,24 +11,25 @@
 #include <QScreen>
 #include <QSpinBox>
 
-#include "device/UZELUtils.h"
+#include <iterator>
+#include <stdexcept>
+
 #include "platform/TextUtils.h"
+#include "ui/PageLayout.h"
 
 namespace zel {
 
 namespace {
-
-constexpr int kIntervalMax = 32000;
 
 // Module text is Windows-1252; the widgets show Unicode.
 QString FromWin1252(std::string_view text) { return QString::fromUtf8(Win1252ToUtf8(text)); }
 
 std::string ToWin1252(const QString& text) { return Utf8ToWin1252(text.toStdString()); }
 
+QRect Place(const TPageControl& c) { return {c.Left, c.Top, c.Width, c.Height}; }
+
 // Simple artwork of our own: 16 × 16 button pictures drawn on a background colour that FormCreate
 // may make transparent, and two 32 × 32 icons.
-enum class TArt { List, Check, Apply, Detect, Update, Box, Clock };
-
 QPixmap Draw(TArt art, int size, QColor background) {
     QPixmap pm(size, size);
     pm.fill(background);
@@ -38,6 +39,8 @@ QPixmap Draw(TArt art, int size, QColor background) {
     QPen pen(QColor(0, 0, 128), 1.6 * s);
     p.setPen(pen);
     switch (art) {
+        case TArt::NoArt:
+            break;
         case TArt::List:
             for (int i = 0; i < 3; ++i) p.drawLine(QPointF(4 * s, (4 + 4 * i) * s), QPointF(13 * s, (4 + 4 * i) * s));
             break;
@@ -70,152 +73,123 @@ QPixmap Draw(TArt art, int size, QColor background) {
     return pm;
 }
 
-QLabel* Label(QWidget* parent, const char* name, const QString& text, int left, int top) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->adjustSize();
-    l->move(left, top);
-    return l;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& text, QRect geometry, TArt art, QColor background) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setGeometry(geometry);
-    b->setFlat(true);
-    b->setIcon(QIcon(Draw(art, 16, background)));
-    b->setIconSize(QSize(16, 16));
-    return b;
-}
-
-QGroupBox* Group(QWidget* parent, const char* name, const QString& title, QRect geometry) {
-    auto* g = new QGroupBox(title, parent);
-    g->setObjectName(name);
-    g->setGeometry(geometry);
-    return g;
+// The widget of row `c` under `parent`, for every kind but the window and the up-down with its
+// buddy, which the page makes itself.
+QWidget* Create(const TPageControl& c, QWidget* parent) {
+    const QString text = FromWin1252(c.Text);
+    switch (c.Kind) {
+        case TControlKind::Window:
+        case TControlKind::UpDown:
+            break;
+        case TControlKind::Edit: {
+            auto* edit = new QLineEdit(text, parent);
+            edit->setGeometry(Place(c));
+            return edit;
+        }
+        case TControlKind::Panel: {
+            auto* panel = new QFrame(parent);
+            panel->setGeometry(Place(c));
+            panel->setAutoFillBackground(true);
+            QPalette fill = panel->palette();
+            fill.setColor(QPalette::Window, QColor::fromRgba(c.Back));
+            panel->setPalette(fill);
+            return panel;
+        }
+        case TControlKind::Picture: {
+            auto* picture = new QLabel(parent);
+            picture->setPixmap(Draw(c.Art, c.Width, QColor::fromRgba(c.Back)));
+            picture->setGeometry(Place(c));
+            return picture;
+        }
+        case TControlKind::Label: {
+            auto* label = new QLabel(text, parent);
+            if (c.Flags & kBold) {
+                QFont bold = label->font();
+                bold.setBold(true);
+                label->setFont(bold);
+            }
+            label->adjustSize();
+            label->move(c.Left, c.Top);
+            return label;
+        }
+        case TControlKind::Line: {
+            auto* line = new QFrame(parent);
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            line->setGeometry(Place(c));
+            return line;
+        }
+        case TControlKind::Group: {
+            auto* group = new QGroupBox(text, parent);
+            group->setGeometry(Place(c));
+            return group;
+        }
+        case TControlKind::Button: {
+            auto* button = new QPushButton(text, parent);
+            button->setGeometry(Place(c));
+            button->setFlat(true);
+            button->setIcon(QIcon(Draw(c.Art, 16, QColor::fromRgba(c.Back))));
+            button->setIconSize(QSize(16, 16));
+            if (c.Hint) button->setToolTip(c.Hint);
+            return button;
+        }
+    }
+    throw std::logic_error(std::string("no widget is made this way for ") + c.Name);
 }
 
 }  // namespace
 
-TfrmPropertyPage::TfrmPropertyPage() : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("frmPropertyPage");
-    setWindowTitle("ALL3000 - Configuration");
-    setFixedSize(443, 689);
+TfrmPropertyPage::TfrmPropertyPage()
+    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), FControls(std::size(kPageControls), nullptr) {
+    const TPageControl& window = kPageControls[0];
+    setObjectName(window.Name);
+    setWindowTitle(FromWin1252(window.Text));
+    setFixedSize(window.Width, window.Height);
     QFont font = this->font();
     font.setPixelSize(11);
     setFont(font);
     setAutoFillBackground(true);
+    FControls[0] = this;
 
-    auto* pTop = new QFrame(this);
-    pTop->setObjectName("pTop");
-    pTop->setGeometry(0, 0, 443, 65);
-    pTop->setAutoFillBackground(true);
-    QPalette white = pTop->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    pTop->setPalette(white);
-    auto* image1 = new QLabel(pTop);
-    image1->setObjectName("Image1");
-    image1->setPixmap(Draw(TArt::Box, 32, Qt::white));
-    image1->setGeometry(16, 8, 32, 32);
-    QLabel* title = Label(pTop, "Label1", "ALL3000 - Configuration", 72, 8);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    title->adjustSize();
-    Label(pTop, "Label2", FromWin1252("Use the ALL3000 to read I\xb2" "C Sensors"), 88, 24);
-    Label(pTop, "Label3", "You will need to setup the IPAdress of the Device", 88, 40);
-    auto* bevel = new QFrame(pTop);
-    bevel->setObjectName("Bevel2");
-    bevel->setFrameShape(QFrame::HLine);
-    bevel->setFrameShadow(QFrame::Sunken);
-    bevel->setGeometry(0, 63, 443, 2);
-
-    QGroupBox* group1 = Group(this, "GroupBox1", "Device Parameters", {8, 72, 425, 73});
-    Label(group1, "Label4", "IP-Adress:", 24, 32);
-    auto* edIPAdress = new QLineEdit("192.168.20.1", group1);
-    edIPAdress->setObjectName("edIPAdress");
-    edIPAdress->setGeometry(104, 28, 121, 21);
-    QPushButton* btnUpdateNow = Button(group1, "btnUpdateNow", "Update Values", {312, 27, 103, 22}, TArt::Update, Qt::yellow);
-
-    QGroupBox* group2 = Group(this, "GroupBox2", "Status Variables", {8, 154, 425, 423});
-    static const char* const kSensorCaptions[8] = {"Label5", "Label8", "Label11", "Label14", "Label17", "Label20", "Label23", "Label26"};
-    static const char* const kStatusCaptions[8] = {"Label6", "Label7", "Label10", "Label13", "Label16", "Label19", "Label22", "Label25"};
-    QWidget* previous = nullptr;
-    for (int i = 0; i < kALL3000Inputs; ++i) {
-        const int y = 48 * i;
-        const QString n = QString::number(i);
-        Label(group2, kSensorCaptions[i], "Sensor " + n + ":", 16, 28 + y);
-        QLabel* type = Label(group2, ("lblSensor" + n).toLatin1().constData(), "Unknown", 72, 28 + y);
-        type->setProperty("Tag", 0);
-        Label(group2, kStatusCaptions[i], "Status:", 16, 52 + y);
-        auto* status = new QLineEdit(group2);
-        status->setObjectName("edStatus" + n);
-        status->setGeometry(72, 48 + y, 313, 21);
-        status->setEnabled(false);
-        QPushButton* select = Button(group2, ("btnSelectVar" + n).toLatin1().constData(), "", {392, 48 + y, 23, 22}, TArt::List,
-                                     QColor(192, 192, 192));
-        select->setProperty("Tag", i);
-        select->setToolTip("List All Variables");
-        connect(select, &QPushButton::clicked, this, [this, i] { btnSelectVar0Click(i); });
-        if (previous) setTabOrder(previous, select);
-        previous = select;
+    for (int i = 1; i < kPageControlCount; ++i) {
+        const TPageControl& c = kPageControls[i];
+        QWidget* parent = FControls[static_cast<size_t>(PageControl(c.Parent))];
+        if (c.Flags & kBuddy) continue;  // made with its up-down
+        QWidget* w = nullptr;
+        if (c.Kind == TControlKind::UpDown) {
+            // One spin box over the buddy edit and the arrows; its line edit carries the edit's name.
+            const TPageControl& buddy = kPageControls[i - 1];
+            auto* spin = new QSpinBox(parent);
+            spin->setRange(0, kIntervalMax);
+            spin->setSingleStep(1);
+            spin->setGeometry(Place(buddy).united(Place(c)));
+            if (auto* edit = spin->findChild<QLineEdit*>()) {
+                edit->setObjectName(buddy.Name);
+                FControls[static_cast<size_t>(i - 1)] = edit;
+            }
+            w = spin;
+        } else {
+            w = Create(c, parent);
+        }
+        w->setObjectName(c.Name);
+        if (c.Flags & kDisabled) w->setEnabled(false);
+        if (c.Handler != THandler::NoHandler)
+            connect(static_cast<QPushButton*>(w), &QPushButton::clicked, this, [this, i] { FLogic.Click(i); });
+        FControls[static_cast<size_t>(i)] = w;
     }
 
-    QGroupBox* group3 = Group(this, "GroupBox3", "General Settings", {8, 583, 427, 65});
-    Label(group3, "Label12", "Update within an Interval of", 8, 33);
-    auto* udInterval = new QSpinBox(group3);
-    udInterval->setObjectName("udInterval");
-    udInterval->setRange(0, kIntervalMax);
-    udInterval->setSingleStep(1);
-    udInterval->setGeometry(160, 31, 73, 17);
-    if (auto* edit = udInterval->findChild<QLineEdit*>()) edit->setObjectName("edInterval");
-    Label(group3, "Label9", "seconds", 248, 33);
-    auto* image2 = new QLabel(group3);
-    image2->setObjectName("Image2");
-    image2->setPixmap(Draw(TArt::Clock, 32, Qt::transparent));
-    image2->setGeometry(376, 16, 32, 32);
-
-    QPushButton* btnDeviceSetup = Button(this, "btnDeviceSetup", "Detect Sensors", {162, 654, 103, 22}, TArt::Detect, Qt::yellow);
-    QPushButton* btnOK = Button(this, "btnOK", "OK", {274, 654, 73, 22}, TArt::Check, Qt::green);
-    QPushButton* btnApply = Button(this, "btnApply", "Apply", {362, 654, 73, 22}, TArt::Apply, QColor(192, 192, 192));
-
-    // Tab order: the address, Update Values, the selection buttons, the interval, then the buttons.
-    setTabOrder(edIPAdress, btnUpdateNow);
-    setTabOrder(btnUpdateNow, findChild<QPushButton*>("btnSelectVar0"));
-    setTabOrder(previous, udInterval);
-    setTabOrder(udInterval, btnDeviceSetup);
-    setTabOrder(btnDeviceSetup, btnOK);
-    setTabOrder(btnOK, btnApply);
-
-    connect(btnUpdateNow, &QPushButton::clicked, this, [this] { btnUpdateNowClick(); });
-    connect(btnDeviceSetup, &QPushButton::clicked, this, [this] { btnDeviceSetupClick(); });
-    connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
-    connect(btnApply, &QPushButton::clicked, this, [this] { btnApplyClick(); });
+    // The table's tab ranks are dense from 0.
+    std::vector<QWidget*> stops(std::size(kPageControls), nullptr);
+    for (size_t i = 0; i < stops.size(); ++i)
+        if (kPageControls[i].Tab >= 0) stops[static_cast<size_t>(kPageControls[i].Tab)] = FControls[i];
+    for (size_t rank = 1; rank < stops.size() && stops[rank]; ++rank) setTabOrder(stops[rank - 1], stops[rank]);
     FormCreate();
 }
 
 TfrmPropertyPage::~TfrmPropertyPage() = default;
 
-template <class F>
-void TfrmPropertyPage::Handle(F&& body) {
-    ++FHandlerDepth;
-    IZELALL3000* config = FConfigIntf.Get();
-    if (config) config->AddRef();
-    try {
-        body(config);
-    } catch (...) {
-        // A handler reports nothing of its own; the instance reports its failures.
-    }
-    // May free the instance, which then hides and frees this page: deferred below.
-    if (config) config->Release();
-    if (--FHandlerDepth == 0 && FFreeRequested) deleteLater();
-}
-
 void TfrmPropertyPage::SetReferences(IZELALL3000* config, IZELInstanceControl* control, IZELVariableManager* variables) {
-    FInstanceControl = control;
-    FVariableManager = variables;
-    // Last: letting go of the instance may end it, and with it the host's services.
-    FConfigIntf.Assign(config);
+    FLogic.SetReferences(config, control, variables);
 }
 
 void TfrmPropertyPage::ShowPage() {
@@ -226,102 +200,73 @@ void TfrmPropertyPage::ShowPage() {
 
 void TfrmPropertyPage::HidePage() { hide(); }
 
-void TfrmPropertyPage::Free() noexcept {
-    hide();
-    FInstanceControl = nullptr;
-    FVariableManager = nullptr;
-    FConfigIntf.Reset();
-    if (FHandlerDepth > 0)
-        FFreeRequested = true;
-    else
-        deleteLater();
-}
+void TfrmPropertyPage::Free() noexcept { FLogic.Free(); }
 
 void TfrmPropertyPage::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormShow();
+    FLogic.FormShow();
 }
 
 void TfrmPropertyPage::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     // A window minimised by the user is still open.
-    if (!event->spontaneous()) FConfigIntf.Reset();
+    if (!event->spontaneous()) FLogic.Hidden();
 }
 
-void TfrmPropertyPage::FormCreate() {
-    // The OK picture's green and the yellow of Detect Sensors and Update Values are transparent.
-    const struct { const char* name; QColor colour; TArt art; } pictures[] = {
-        {"btnOK", QColor(0, 255, 0), TArt::Check},
-        {"btnDeviceSetup", QColor(255, 255, 0), TArt::Detect},
-        {"btnUpdateNow", QColor(255, 255, 0), TArt::Update},
-    };
-    for (const auto& p : pictures) {
-        QPixmap pm = Draw(p.art, 16, p.colour);
-        pm.setMask(pm.createMaskFromColor(p.colour));
-        findChild<QPushButton*>(p.name)->setIcon(QIcon(pm));
+void TfrmPropertyPage::FormCreate() { FLogic.FormCreate(); }
+void TfrmPropertyPage::FormShow() { FLogic.FormShow(); }
+void TfrmPropertyPage::btnApplyClick() { FLogic.btnApplyClick(); }
+void TfrmPropertyPage::btnOKClick() { FLogic.btnOKClick(); }
+void TfrmPropertyPage::btnSelectVar0Click(int row) { FLogic.btnSelectVar0Click(row); }
+void TfrmPropertyPage::btnDeviceSetupClick() { FLogic.btnDeviceSetupClick(); }
+void TfrmPropertyPage::btnUpdateNowClick() { FLogic.btnUpdateNowClick(); }
+
+std::string TfrmPropertyPage::Text(int control) const {
+    QWidget* w = FControls.at(static_cast<size_t>(control));
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) return ToWin1252(edit->text());
+    if (auto* label = qobject_cast<QLabel*>(w)) return ToWin1252(label->text());
+    if (auto* button = qobject_cast<QPushButton*>(w)) return ToWin1252(button->text());
+    if (auto* group = qobject_cast<QGroupBox*>(w)) return ToWin1252(group->title());
+    return ToWin1252(w->windowTitle());
+}
+
+void TfrmPropertyPage::SetText(int control, std::string_view text) {
+    QWidget* w = FControls.at(static_cast<size_t>(control));
+    const QString value = FromWin1252(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setText(value);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(value);
+        if (kPageControls[control].Width == 0) label->adjustSize();
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+        button->setText(value);
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        group->setTitle(value);
+    } else {
+        w->setWindowTitle(value);
     }
 }
 
-void TfrmPropertyPage::FormShow() {
-    Handle([this](IZELALL3000* config) {
-        if (config) config->GetConfiguration(FConfig);
-        findChild<QLineEdit*>("edIPAdress")->setText(FromWin1252(FConfig.IPAddress.View()));
-        // The up-down's range is 0 to 32000: an interval outside it is shown clamped, not wrapped.
-        findChild<QSpinBox*>("udInterval")->setValue(std::clamp(FConfig.Interval, 0, kIntervalMax));
-        for (int i = 0; i < kALL3000Inputs; ++i) {
-            const QString n = QString::number(i);
-            const uint8_t type = FConfig.Devices[i].DeviceType;
-            auto* label = findChild<QLabel*>("lblSensor" + n);
-            label->setText(FromWin1252(SensorTypeName(type)));
-            label->adjustSize();
-            label->setProperty("Tag", type);
-            findChild<QLineEdit*>("edStatus" + n)->setText(type != stNone ? FromWin1252(FConfig.Devices[i].VarName.View()) : QString());
-            findChild<QPushButton*>("btnSelectVar" + n)->setEnabled(type != stNone);
-        }
-    });
+int TfrmPropertyPage::Position(int upDown) const {
+    return static_cast<QSpinBox*>(FControls.at(static_cast<size_t>(upDown)))->value();
 }
 
-void TfrmPropertyPage::btnApplyClick() {
-    Handle([this](IZELALL3000* config) {
-        FConfig.IPAddress = ZELString(ToWin1252(findChild<QLineEdit*>("edIPAdress")->text()));
-        FConfig.Interval = findChild<QSpinBox*>("udInterval")->value();
-        for (int i = 0; i < kALL3000Inputs; ++i)
-            FConfig.Devices[i].VarName = ZELString(ToWin1252(findChild<QLineEdit*>("edStatus" + QString::number(i))->text()));
-        const TZELALL3000Settings copy = FConfig;
-        if (config) config->SetConfiguration(copy);
-    });
+void TfrmPropertyPage::SetPosition(int upDown, int value) {
+    static_cast<QSpinBox*>(FControls.at(static_cast<size_t>(upDown)))->setValue(value);
 }
 
-void TfrmPropertyPage::btnOKClick() {
-    Handle([this](IZELALL3000*) {
-        btnApplyClick();
-        hide();
-    });
+void TfrmPropertyPage::SetEnabled(int control, bool enabled) { FControls.at(static_cast<size_t>(control))->setEnabled(enabled); }
+
+void TfrmPropertyPage::SetPictureKey(int button, uint32_t rgb) {
+    const QColor key = QColor::fromRgb(rgb);
+    QPixmap pm = Draw(kPageControls[button].Art, 16, key);
+    pm.setMask(pm.createMaskFromColor(key));
+    static_cast<QPushButton*>(FControls.at(static_cast<size_t>(button)))->setIcon(QIcon(pm));
 }
 
-void TfrmPropertyPage::btnSelectVar0Click(int row) {
-    Handle([this, row](IZELALL3000*) {
-        const QString n = QString::number(row);
-        const auto type = static_cast<uint8_t>(findChild<QLabel*>("lblSensor" + n)->property("Tag").toUInt());
-        ZELString name;
-        const HRESULT r = RunVariableSelector(FInstanceControl, SensorVariableKind(type), name);
-        // The page may have been freed meanwhile; its widgets live until the handler is done.
-        if (Succeeded(r)) findChild<QLineEdit*>("edStatus" + n)->setText(FromWin1252(name.View()));
-    });
-}
+void TfrmPropertyPage::HideWindow() { hide(); }
 
-void TfrmPropertyPage::btnDeviceSetupClick() {
-    Handle([this](IZELALL3000* config) {
-        if (config) config->DetectSensors();
-        FormShow();
-    });
-}
-
-void TfrmPropertyPage::btnUpdateNowClick() {
-    Handle([](IZELALL3000* config) {
-        if (config) config->UpdateNow();
-    });
-}
+void TfrmPropertyPage::Destroy() { deleteLater(); }
 
 void RegisterPropertyPage() noexcept {
     SetPropertyPageFactory({[]() -> TPropertyPageBase* { return new TfrmPropertyPage(); },

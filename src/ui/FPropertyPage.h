@@ -1,24 +1,20 @@
 #pragma once
-// TfrmPropertyPage: the window in which the user configures one instance (address, interval, the
-// sensor types found on the box and the host variable bound to each input). It talks to its
-// instance only through IZELALL3000 and to the host's variable selector through instance control.
+// TfrmPropertyPage: the Qt window in which the user configures one instance (address, interval,
+// the sensor types found on the box and the host variable bound to each input). Its widgets are
+// the rows of kPageControls, named as there; what they do is TPageLogic's.
 #include <QDialog>
-#include <QPixmap>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "device/IO.ALL3000_Types.h"
 #include "device/PropertyPage.h"
-#include "device/UZELUtils.h"
+#include "ui/PageLogic.h"
 #include "ui/RegisterPage.h"
-
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QSpinBox;
 
 namespace zel {
 
-class TfrmPropertyPage : public QDialog, public TPropertyPageBase {
+class TfrmPropertyPage : public QDialog, public TPropertyPageBase, private TPageView {
 public:
     TfrmPropertyPage();
     ~TfrmPropertyPage() override;
@@ -45,17 +41,18 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // Runs a handler with the instance kept alive, and the page too: a handler may open the selector
-    // or a message box, during which the host may release the instance or hide the page.
-    template <class F>
-    void Handle(F&& body);
+    // TPageView; texts cross as Windows-1252 here.
+    std::string Text(int control) const override;
+    void SetText(int control, std::string_view text) override;
+    int Position(int upDown) const override;
+    void SetPosition(int upDown, int value) override;
+    void SetEnabled(int control, bool enabled) override;
+    void SetPictureKey(int button, uint32_t rgb) override;
+    void HideWindow() override;
+    void Destroy() override;
 
-    TZELALL3000Settings FConfig;  // the working copy
-    TIntf<IZELALL3000> FConfigIntf;  // counted while the page is shown
-    IZELInstanceControl* FInstanceControl = nullptr;
-    IZELVariableManager* FVariableManager = nullptr;
-    int FHandlerDepth = 0;
-    bool FFreeRequested = false;
+    TPageLogic FLogic{*this};
+    std::vector<QWidget*> FControls;  // per row of kPageControls; the up-down's buddy is its spin box's line edit
 };
 
 }  // namespace zel
