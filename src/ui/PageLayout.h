@@ -23,7 +23,7 @@ enum class THandler : uint8_t { NoHandler, UpdateNowClick, SelectVarClick, Devic
 // Flag bits of a row.
 constexpr uint8_t kDisabled = 1;  // created disabled: the variable fields are set by the selector only
 constexpr uint8_t kBold = 2;
-constexpr uint8_t kBuddy = 4;  // the edit that the up-down of the next row steps; the pair is one tab stop
+constexpr uint8_t kBuddy = 4;  // the edit that the up-down of the next row steps: one tab stop, ranked on the up-down
 
 // Colours as 0xAARRGGBB: a picture's background (which FormCreate may make its key colour), a panel's fill.
 constexpr uint32_t kClear = 0x00000000;
@@ -45,7 +45,7 @@ struct TPageControl {
     int Tab;                       // rank in the tab order, -1 = no tab stop
     uint8_t Flags;
     TArt Art;
-    uint32_t Back;
+    uint32_t Back;                 // a picture's background, a panel's fill
     THandler Handler;
     const char* Hint;  // tooltip, or null
     const char* Text;  // title, caption or initial content
