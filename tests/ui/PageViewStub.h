@@ -1,8 +1,7 @@
 #pragma once
 // A page view of plain values that records what the logic asks of it, for driving TPageLogic
-// without any window. Destroy runs `onDestroy`, which may free the view as a Win32 window does.
+// without a window. Destroy runs `onDestroy`, which may free the view at once as a Win32 window does.
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,18 +13,15 @@ namespace zel::test {
 class TPageViewStub final : public TPageView {
 public:
     TPageLogic logic{*this};
-    std::vector<std::string> texts;  // per row of kPageControls
+    std::vector<std::string> texts;  // per row of kPageControls, as are `enabled`
     std::vector<bool> enabled;
-    std::vector<uint32_t> keys;  // 0: no key colour
-    int position = 0;
-    int hides = 0;
+    int position = 0, hides = 0;
     std::function<void()> onDestroy;
 
     TPageViewStub() {
         for (const TPageControl& c : kPageControls) {
             texts.emplace_back(c.Text);
-            enabled.push_back((c.Flags & kDisabled) == 0);
-            keys.push_back(0);
+            enabled.push_back(!(c.Flags & kDisabled));
         }
     }
     std::string Text(int control) const override { return texts.at(static_cast<size_t>(control)); }
@@ -33,14 +29,9 @@ public:
     int Position(int) const override { return position; }
     void SetPosition(int, int value) override { position = value; }
     void SetEnabled(int control, bool on) override { enabled.at(static_cast<size_t>(control)) = on; }
-    void SetPictureKey(int button, uint32_t rgb) override { keys.at(static_cast<size_t>(button)) = rgb; }
-    void HideWindow() override {
-        ++hides;
-        logic.Hidden();  // as a view's hide does
-    }
-    void Destroy() override {
-        if (onDestroy) onDestroy();
-    }
+    void SetPictureKey(int, uint32_t) override {}
+    void HideWindow() override { ++hides; logic.Hidden(); }  // a view's hide reports back
+    void Destroy() override { if (onDestroy) onDestroy(); }
     std::string& Text(const char* name) { return texts.at(static_cast<size_t>(PageControl(name))); }
 };
 

@@ -7,6 +7,7 @@
 
 #include "FakeHost.h"
 #include "Held.h"
+#include "PageCases.h"
 #include "PageViewStub.h"
 #include "platform/EventLoop.h"
 
@@ -16,8 +17,6 @@ using namespace zel::test;
 namespace {
 
 constexpr uint16_t kId = 5;
-
-static_assert(PageControl("frmPropertyPage") == 0, "the window is the first row");
 
 }  // namespace
 
@@ -38,6 +37,13 @@ TEST(PageLayout, LookupsByNameAndInput) {
             EXPECT_THROW(find(), std::out_of_range) << c.prefix << c.row;
         }
     }
+}
+
+TEST(PageLayout, TabRanksAreTheWrittenOrder) {
+    std::vector<std::string> ranked(kTabOrder.size());
+    for (const TPageControl& c : kPageControls)
+        if (c.Tab >= 0) ranked.at(static_cast<size_t>(c.Tab)) = c.Name;
+    EXPECT_EQ(ranked, std::vector<std::string>(kTabOrder.begin(), kTabOrder.end()));
 }
 
 TEST(PageLogic, EachClickRunsItsRowsHandler) {
@@ -82,15 +88,13 @@ TEST(PageLogic, EachClickRunsItsRowsHandler) {
 
 TEST(PageLogic, AViewFreedAtOnceIsFreedAfterTheRunningHandler) {
     // freed while the selector is open (else with no handler running) | freed when Free returns
-    const struct { bool whileOpen; int freedAtOnce; } cases[] = {{false, 1}, {true, 0}};
-    for (const auto& c : cases) {
+    for (auto [whileOpen, freedAtOnce] : {std::pair{false, 1}, {true, 0}}) {
         FakeHost host;
         FakeSelector selector;
         selector.answer = "X";
         host.control.selector = &selector;
         auto* view = new TPageViewStub;
-        int frees = 0;
-        int freedAtOnce = -1;
+        int frees = 0, freesAfterFree = -1;
         std::string field;
         view->onDestroy = [&] {
             ++frees;
@@ -100,26 +104,15 @@ TEST(PageLogic, AViewFreedAtOnceIsFreedAfterTheRunningHandler) {
         view->logic.SetReferences(nullptr, &host.control, &host.variables);
         auto free = [&] {
             view->logic.Free();
-            freedAtOnce = frees;
+            freesAfterFree = frees;
         };
-        if (c.whileOpen) {
-            selector.whileOpen = free;
+        selector.whileOpen = free;
+        if (whileOpen)
             view->logic.btnSelectVar0Click(0);
-            EXPECT_EQ(field, "X");  // the answer still reached the field before the view went
-        } else {
+        else
             free();
-        }
-        EXPECT_EQ(freedAtOnce, c.freedAtOnce) << c.whileOpen;
-        EXPECT_EQ(frees, 1) << c.whileOpen;
-    }
-}
-
-TEST(PageLogic, FormCreateKeysThePicturesOfOKDetectAndUpdate) {
-    TPageViewStub view;
-    view.logic.FormCreate();
-    for (int i = 0; i < kPageControlCount; ++i) {
-        const std::string name = kPageControls[i].Name;
-        const uint32_t key = name == "btnOK" ? 0x00FF00 : name == "btnDeviceSetup" || name == "btnUpdateNow" ? 0xFFFF00 : 0;
-        EXPECT_EQ(view.keys[static_cast<size_t>(i)], key) << name;
+        EXPECT_EQ(freesAfterFree, freedAtOnce) << whileOpen;
+        EXPECT_EQ(frees, 1) << whileOpen;
+        EXPECT_EQ(field, whileOpen ? "X" : "") << "the answer reaches the field before the view goes";
     }
 }
