@@ -48,6 +48,8 @@ public:
     // host's services (not counted); letting go of the previous instance may end it.
     void SetReferences(IZELALL3000* config, IZELInstanceControl* control, IZELVariableManager* variables);
     // The page was hidden by its close, OK or the instance, not minimised: lets go of the instance.
+    // That may end the instance, which frees the page: outside a handler (Guard), a view whose
+    // Destroy is immediate touches nothing of itself after this returns.
     void Hidden() noexcept;
     // Hides the page, drops the references, then has the view destroyed, at once or, while a
     // handler runs, as that handler ends.
