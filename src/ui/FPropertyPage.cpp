@@ -264,9 +264,9 @@ void TfrmPropertyPage::SetPictureKey(int button, uint32_t rgb) {
     static_cast<QPushButton*>(FControls.at(static_cast<size_t>(button)))->setIcon(QIcon(pm));
 }
 
-void TfrmPropertyPage::HideWindow() { hide(); }
+void TfrmPropertyPage::HideWindow() noexcept { hide(); }
 
-void TfrmPropertyPage::Destroy() { deleteLater(); }
+void TfrmPropertyPage::Destroy() noexcept { deleteLater(); }
 
 void RegisterPropertyPage() noexcept {
     SetPropertyPageFactory({[]() -> TPropertyPageBase* { return new TfrmPropertyPage(); },

@@ -48,8 +48,8 @@ private:
     void SetPosition(int upDown, int value) override;
     void SetEnabled(int control, bool enabled) override;
     void SetPictureKey(int button, uint32_t rgb) override;
-    void HideWindow() override;
-    void Destroy() override;
+    void HideWindow() noexcept override;
+    void Destroy() noexcept override;
 
     TPageLogic FLogic{*this};
     std::vector<QWidget*> FControls;  // per row of kPageControls; the up-down's buddy is its spin box's line edit

@@ -13,7 +13,8 @@
 
 namespace zel {
 
-// What the logic asks of a window. Every `control` is a row index of kPageControls.
+// What the logic asks of a window, always on the thread that made it. Every `control` is a row
+// index of kPageControls.
 class TPageView {
 public:
     // The control's text as Windows-1252 bytes (an edit's content, a label's caption).
@@ -24,14 +25,15 @@ public:
     virtual int Position(int upDown) const = 0;
     // Sets the up-down's value; the logic passes values within its range only.
     virtual void SetPosition(int upDown, int value) = 0;
+    // Enables or disables the control; a disabled button cannot be clicked.
     virtual void SetEnabled(int control, bool enabled) = 0;
     // Makes the colour 0xRRGGBB of the button's picture transparent.
     virtual void SetPictureKey(int button, uint32_t rgb) = 0;
     // Hides the page as its own close does; the view then calls TPageLogic::Hidden().
-    virtual void HideWindow() = 0;
+    virtual void HideWindow() noexcept = 0;
     // Frees the view with its logic, now or once control is back in the event loop; the logic
     // touches nothing of itself after calling it.
-    virtual void Destroy() = 0;
+    virtual void Destroy() noexcept = 0;
 
 protected:
     ~TPageView() = default;

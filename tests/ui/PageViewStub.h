@@ -30,8 +30,8 @@ public:
     void SetPosition(int, int value) override { position = value; }
     void SetEnabled(int control, bool on) override { enabled.at(static_cast<size_t>(control)) = on; }
     void SetPictureKey(int, uint32_t) override {}
-    void HideWindow() override { ++hides; logic.Hidden(); }  // a view's hide reports back
-    void Destroy() override { if (onDestroy) onDestroy(); }
+    void HideWindow() noexcept override { ++hides; logic.Hidden(); }  // a view's hide reports back
+    void Destroy() noexcept override { if (onDestroy) onDestroy(); }
     std::string& Text(const char* name) { return texts.at(static_cast<size_t>(PageControl(name))); }
 };
 
