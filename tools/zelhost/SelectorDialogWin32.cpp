@@ -57,6 +57,7 @@ struct TSelection {
     std::exception_ptr Failure;  // raised again once the dialog has ended
 };
 
+// Windows-1252 bytes as the wide text the W functions show.
 std::wstring ToWide(std::string_view bytes) {
     const int size = ::MultiByteToWideChar(kCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
@@ -110,6 +111,8 @@ void FillList(HWND dialog, const TSelection& selection) {
     }
 }
 
+// Makes the controls in the dialog's font, names the kind and lists every name; throws when a
+// control cannot be made.
 void Build(HWND dialog, const TSelection& selection) {
     const auto font = static_cast<WPARAM>(::SendMessageW(dialog, WM_GETFONT, 0, 0));
     for (const TControl& c : kControls) {
@@ -136,6 +139,7 @@ std::string Answer(HWND dialog, const TSelection& selection) {
     return zel::Trim(WindowBytes(::GetDlgItem(dialog, kFilterId)));
 }
 
+// The dialog's procedure: the filter refills the list, OK or a double-click answers, Cancel refuses.
 INT_PTR CALLBACK SelectorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     auto* selection = reinterpret_cast<TSelection*>(::GetWindowLongPtrW(dialog, DWLP_USER));
     try {
