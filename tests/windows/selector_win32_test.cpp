@@ -26,7 +26,6 @@ struct TDriver {
     const selector_cases::TCase* Case = nullptr;  // none: cancel at once
     int Opened = 0;
     int Visible = -1;
-    std::string Label;
 };
 TDriver gDriver;
 
@@ -53,9 +52,6 @@ void Command(HWND dialog, int id, int code, HWND control) {
 void Drive(HWND dialog) {
     HWND filter = ::FindWindowExA(dialog, nullptr, "Edit", nullptr);
     HWND list = ::FindWindowExA(dialog, nullptr, "ListBox", nullptr);
-    char label[64] = {};
-    ::GetWindowTextA(::FindWindowExA(dialog, nullptr, "Static", nullptr), label, sizeof label);
-    gDriver.Label = label;
     if (const selector_cases::TCase* c = gDriver.Case) {
         ::SetWindowTextW(filter, Wide1252(c->Filter).c_str());  // as typed: the edit notifies its change
         gDriver.Visible = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -121,21 +117,6 @@ TEST(SelectorWin32, FiltersChoosesAndCancels) {
         EXPECT_EQ(gDriver.Visible, c.Visible) << c.Filter;
     }
     EXPECT_EQ(lines, std::vector<std::string>{}) << "the selector was taken for a message box";
-}
-
-TEST(SelectorWin32, NamesTheKindAskedFor) {
-    ASSERT_EQ(::_putenv("ZELHOST_SELECT="), 0);
-    // kind | the label above the filter
-    const std::pair<uint8_t, std::string> cases[] = {
-        {zel::VariableKindBoolean, "Host variables (boolean):"},
-        {zel::VariableKindFloat, "Host variables (float):"},
-        {7, "Host variables (kind 7):"},
-    };
-    std::string chosen;
-    for (const auto& [kind, label] : cases) {
-        EXPECT_EQ(Choose(nullptr, kind, chosen), zel::E_FAIL) << label;
-        EXPECT_EQ(gDriver.Label, label);
-    }
 }
 
 TEST(SelectorWin32, TheScriptedAnswerComesWithoutADialog) {
