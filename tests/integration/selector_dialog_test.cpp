@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "SelectorCases.h"
 #include "Toolkit.h"
 #include "VariableSelector.h"
+#include "platform/TextUtils.h"
 
 using namespace zelhost;
 
@@ -34,36 +36,33 @@ TEST(SelectorDialog, FiltersChoosesAndCancels) {
     char arg0[] = "zelhost_test";
     char* argv[] = {arg0, nullptr};
     QApplication app(argc, argv);
-    const std::vector<std::string> names = {"Door", "Garden\xb0", "Gate"};
     std::string chosen;
-    // filter text | row picked in the filtered list (-1: none) | Accept, Reject or Double-click | result
-    struct Case { QString filter; int row; char how; HRESULT result; std::string chosen; int visible; } cases[] = {
-        {"ga", 1, 'A', zel::S_OK, "Gate", 2},
-        {"", 1, 'D', zel::S_OK, "Garden\xb0", 3},
-        {" NewName ", -1, 'A', zel::S_OK, "NewName", 0},  // not written yet: named by hand
-        {"door", 0, 'R', zel::E_FAIL, "", 1},
-        {"", -1, 'A', zel::E_FAIL, "", 3},  // nothing chosen, nothing typed
-    };
-    for (const auto& c : cases) {
+    for (const selector_cases::TCase& c : selector_cases::kCases) {
+        const QString filter = QString::fromStdString(zel::Win1252ToUtf8(c.Filter));
         int visible = -1;
         WhenOpen([&](QDialog& d) {
-            d.findChild<QLineEdit*>("edFilter")->setText(c.filter);
+            d.findChild<QLineEdit*>("edFilter")->setText(filter);
             auto* list = d.findChild<QListWidget*>("lbVariables");
             std::vector<QListWidgetItem*> shown;
             for (int i = 0; i < list->count(); ++i)
                 if (!list->item(i)->isHidden()) shown.push_back(list->item(i));
             visible = static_cast<int>(shown.size());
-            if (c.row >= 0) {
-                list->setCurrentItem(shown.at(static_cast<size_t>(c.row)));
-                shown.at(static_cast<size_t>(c.row))->setSelected(true);
+            if (c.Row >= 0) {
+                list->setCurrentItem(shown.at(static_cast<size_t>(c.Row)));
+                shown.at(static_cast<size_t>(c.Row))->setSelected(true);
             }
-            if (c.how == 'D') emit list->itemDoubleClicked(list->currentItem());
-            if (c.how == 'A') d.accept();
+            if (c.How == 'D') emit list->itemDoubleClicked(list->currentItem());
+            if (c.How == 'A') d.accept();
             if (d.isVisible()) d.reject();  // 'R', or a double-click that did not accept
         });
         chosen.clear();
-        EXPECT_EQ(DefaultVariableChooser(zel::VariableKindFloat, names, chosen), c.result) << c.filter.toStdString();
-        EXPECT_EQ(chosen, c.chosen) << c.filter.toStdString();
-        EXPECT_EQ(visible, c.visible) << c.filter.toStdString();
+        EXPECT_EQ(DefaultVariableChooser(zel::VariableKindFloat, selector_cases::kNames, chosen), c.Result) << c.Filter;
+        EXPECT_EQ(chosen, c.Chosen) << c.Filter;
+        EXPECT_EQ(visible, c.Visible) << c.Filter;
     }
+}
+
+TEST(SelectorDialog, FilterMatchesWithoutCaseOverWindows1252) {
+    for (const selector_cases::TMatch& m : selector_cases::kMatches)
+        EXPECT_EQ(NameMatchesFilter(m.Name, m.Filter), m.Listed) << m.Name << " / " << m.Filter;
 }

@@ -128,16 +128,13 @@ std::unique_ptr<TToolkit> MakeToolkit(TEventPrinter& events) {
 zel::HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) {
     if (std::optional<zel::HRESULT> scripted = ScriptedChoice(chosen)) return *scripted;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return zel::E_FAIL;
-    const QString kindName = kind == zel::VariableKindBoolean ? QStringLiteral("boolean")
-                             : kind == zel::VariableKindFloat ? QStringLiteral("float")
-                                                              : QStringLiteral("kind %1").arg(kind);
     // A list of the host's variables with a filter box above it. The filter text itself is the
     // answer when no listed variable is chosen, so a variable not written yet can still be named.
     QDialog dialog;
     dialog.setObjectName("dlgSelectVariable");
     dialog.setWindowTitle(QStringLiteral("Select variable"));
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QStringLiteral("Host variables (%1):").arg(kindName)));
+    layout->addWidget(new QLabel(QStringLiteral("Host variables (%1):").arg(QString::fromStdString(SelectorKindName(kind)))));
     auto* filter = new QLineEdit;
     filter->setObjectName("edFilter");
     filter->setPlaceholderText(QStringLiteral("Filter, or a new name"));
@@ -151,8 +148,11 @@ zel::HRESULT DefaultVariableChooser(uint8_t kind, const std::vector<std::string>
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
-    QObject::connect(filter, &QLineEdit::textChanged, list, [list](const QString& text) {
-        for (int i = 0; i < list->count(); ++i) list->item(i)->setHidden(!list->item(i)->text().contains(text, Qt::CaseInsensitive));
+    // The items are `names` in order, so each is matched on its own bytes.
+    QObject::connect(filter, &QLineEdit::textChanged, list, [list, &names](const QString& text) {
+        const std::string typed = zel::Utf8ToWin1252(text.toStdString());
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setHidden(!NameMatchesFilter(names[static_cast<size_t>(i)], typed));
         list->clearSelection();
     });
     if (dialog.exec() != QDialog::Accepted) return zel::E_FAIL;

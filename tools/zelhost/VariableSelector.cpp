@@ -1,5 +1,6 @@
 #include "VariableSelector.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace zelhost {
@@ -57,6 +58,36 @@ HRESULT ZEL_CALL TSelectorInstance::SelectVariable(uint8_t kind, char** name) {
         *name = zel::hoststr::Alloc(chosen);
         return S_OK;
     });
+}
+
+namespace {
+
+// The lower-case twin of a Windows-1252 letter: ASCII, the accented capitals C0-DE but the
+// multiplication sign, and the four capitals of the 80-9F block.
+unsigned char FoldCase(unsigned char c) noexcept {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<unsigned char>(c + 0x20);
+    switch (c) {
+    case 0x8A: return 0x9A;  // S caron
+    case 0x8C: return 0x9C;  // OE
+    case 0x8E: return 0x9E;  // Z caron
+    case 0x9F: return 0xFF;  // Y diaeresis
+    default: return c;
+    }
+}
+
+}  // namespace
+
+bool NameMatchesFilter(std::string_view name, std::string_view filter) noexcept {
+    const auto same = [](char a, char b) {
+        return FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
+    };
+    return filter.empty() || std::search(name.begin(), name.end(), filter.begin(), filter.end(), same) != name.end();
+}
+
+std::string SelectorKindName(uint8_t kind) {
+    if (kind == zel::VariableKindBoolean) return "boolean";
+    if (kind == zel::VariableKindFloat) return "float";
+    return "kind " + std::to_string(kind);
 }
 
 std::optional<HRESULT> ScriptedChoice(std::string& chosen) {

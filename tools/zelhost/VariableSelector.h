@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/Core.Selector_Types.h"
@@ -68,5 +69,12 @@ private:
 // The answer that ZELHOST_SELECT scripts for every selection, when it is set: S_OK with its text in
 // `chosen`, or E_FAIL when it is empty; nothing when it is not set.
 std::optional<HRESULT> ScriptedChoice(std::string& chosen);
+
+// Whether the selector dialogs list the variable `name` under the typed `filter`: `name` contains
+// `filter` (both Windows-1252 bytes), letters compared without case; every name under an empty one.
+bool NameMatchesFilter(std::string_view name, std::string_view filter) noexcept;
+
+// The kind as the selector dialogs name it: "boolean", "float", or "kind N".
+std::string SelectorKindName(uint8_t kind);
 
 }  // namespace zelhost

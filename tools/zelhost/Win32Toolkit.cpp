@@ -1,7 +1,7 @@
 // The toolkit seam (Toolkit.h) on the Win32 API, without Qt: a GetMessage loop on the main thread,
-// the platform layer's timers and posted calls, no configuration page yet, the variable selector
-// answered by ZELHOST_SELECT, and a window hook that reports message boxes and closes them when
-// nobody can see them.
+// the platform layer's timers and posted calls, no configuration page yet, the variable selector's
+// dialog of SelectorDialogWin32.cpp, and a window hook that reports message boxes and closes them
+// when nobody can see them.
 #include <windows.h>
 // The system's names for these are macros; ours are the module interface's constants and the
 // event printer's member.
@@ -14,12 +14,10 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "Toolkit.h"
-#include "VariableSelector.h"
 #include "platform/EventLoop.h"
 #include "platform/Exceptions.h"
 
@@ -183,12 +181,6 @@ private:
 
 std::unique_ptr<TToolkit> MakeToolkit(TEventPrinter& events) {
     return std::make_unique<TWin32Toolkit>(events);
-}
-
-// No dialog yet: only the scripted answer.
-zel::HRESULT DefaultVariableChooser(uint8_t, const std::vector<std::string>&, std::string& chosen) {
-    if (std::optional<zel::HRESULT> scripted = ScriptedChoice(chosen)) return *scripted;
-    return zel::E_FAIL;
 }
 
 }  // namespace zelhost
