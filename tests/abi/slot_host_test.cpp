@@ -21,9 +21,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <map>
-#include <mutex>
 #include <ostream>
-#include <set>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -382,97 +380,6 @@ void Box(zeltest::TPeerConnection& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
-#ifdef _WIN32
-// Every block of the COM task allocator that the process allocates and frees, watched through the
-// allocator's spy hook: a string block either side frees must be one the allocator handed out, and
-// each once. A spy cannot be revoked while blocks it saw are still allocated, so this one is
-// registered once for the whole program; each test starts with a clean count. The module's reader
-// thread allocates too, hence the lock.
-class TTaskAllocations final : public IMallocSpy {
-public:
-    static TTaskAllocations& Watch() {
-        static TTaskAllocations* watch = [] {
-            auto* w = new TTaskAllocations;
-            EXPECT_EQ(::CoRegisterMallocSpy(w), kOK);
-            return w;
-        }();
-        return *watch;
-    }
-    void Reset() {
-        std::lock_guard<std::mutex> lock(FLock);
-        FLive.clear();
-        FAllocated = FForeignFrees = 0;
-    }
-    // Blocks allocated since the reset, those of them not freed yet, and frees of blocks that were
-    // not allocated since then (freed twice, or never the allocator's).
-    int Allocated() {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FAllocated;
-    }
-    size_t Live() {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FLive.size();
-    }
-    int ForeignFrees() {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FForeignFrees;
-    }
-
-    ::HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IMallocSpy);
-        *out = known ? this : nullptr;
-        return known ? kOK : kNoInterface;
-    }
-    // Lives as long as the program.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
-    void* STDMETHODCALLTYPE PostAlloc(void* block) override {
-        if (block) Allocate(block);
-        return block;
-    }
-    void* STDMETHODCALLTYPE PreFree(void* block, BOOL) override {
-        if (block) Free(block);
-        return block;
-    }
-    void STDMETHODCALLTYPE PostFree(BOOL) override {}
-    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** request, BOOL) override {
-        if (block) Free(block);
-        *request = block;
-        return size;
-    }
-    void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL) override {
-        if (block) Allocate(block);
-        return block;
-    }
-    void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL) override { return block; }
-    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
-    void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL) override { return block; }
-    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-    void STDMETHODCALLTYPE PreHeapMinimize() override {}
-    void STDMETHODCALLTYPE PostHeapMinimize() override {}
-
-private:
-    TTaskAllocations() = default;
-    // Called from the allocator's frames, which nothing may unwind through: out of memory here
-    // ends the program.
-    void Allocate(void* block) noexcept {
-        std::lock_guard<std::mutex> lock(FLock);
-        FLive.insert(block);
-        ++FAllocated;
-    }
-    void Free(void* block) noexcept {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (!FLive.erase(block)) ++FForeignFrees;
-    }
-
-    std::mutex FLock;
-    std::set<void*> FLive;
-    int FAllocated = 0;
-    int FForeignFrees = 0;
-};
-#endif
-
 // The message boxes the module shows while a test runs: counted, and closed with their OK button so
 // that none waits for a person.
 #ifdef _WIN32
@@ -541,9 +448,6 @@ private:
 class AbiSlots : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifdef _WIN32
-        TTaskAllocations::Watch().Reset();
-#endif
         // The instance's box is the loopback one; input 0 is a thermometer, input 1 a switch.
         const std::string at = std::to_string(kInstance) + ", Settings";
         host.strings[at + ", IPAddress"] = address;
@@ -575,13 +479,7 @@ protected:
                                 &host.debug, &host.selector})
             EXPECT_EQ(o->refs, 0) << o->name << " references left";
         EXPECT_EQ(boxes.Count(), expectedBoxes);
-#ifdef _WIN32
-        // Every string either side made went back to the task allocator, once.
-        TTaskAllocations& blocks = TTaskAllocations::Watch();
-        EXPECT_GT(blocks.Allocated(), 0);
-        EXPECT_EQ(blocks.Live(), 0u);
-        EXPECT_EQ(blocks.ForeignFrees(), 0);
-#else
+#ifndef _WIN32
         // A freed page is deleted later; its code must still be there then.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 #endif
