@@ -12,7 +12,7 @@ objdump=$1
 dll=$2
 
 # Every DLL a Windows installation has; matched without regard to case, as the loader does.
-allowed=(kernel32.dll user32.dll ws2_32.dll ole32.dll msvcrt.dll)
+allowed=(kernel32.dll user32.dll gdi32.dll comctl32.dll ws2_32.dll ole32.dll msvcrt.dll)
 
 info=$("$objdump" -p "$dll")
 faults=0
