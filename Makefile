@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 600
 NETNS := scripts/in-netns.sh
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot windows windows-test clean
+.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot page-art windows windows-test clean
 
 all: build
 
@@ -57,6 +57,13 @@ demo: build
 # Renews docs/page.png, the configuration page after detecting the simulated box's sensors.
 screenshot: build
 	$(NETNS) scripts/screenshot.sh build docs/page.png
+
+# Renews src/ui/PageArtPixels.h, the page's pictures as pixels for the views without Qt, from
+# their Qt drawing; commit it with the drawing (the test PageArt.PixelsAreTheDrawing says when).
+page-art: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build --target page-art -j $(JOBS)
+	build/page-art src/ui/PageArtPixels.h
 
 windows:
 	@bash scripts/setup-windows-deps.sh build

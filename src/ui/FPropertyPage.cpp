@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -15,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/TextUtils.h"
+#include "ui/PageArt.h"
 #include "ui/PageLayout.h"
 
 namespace zel {
@@ -27,51 +27,6 @@ QString FromWin1252(std::string_view text) { return QString::fromUtf8(Win1252ToU
 std::string ToWin1252(const QString& text) { return Utf8ToWin1252(text.toStdString()); }
 
 QRect Place(const TPageControl& c) { return {c.Left, c.Top, c.Width, c.Height}; }
-
-// Simple artwork of our own: 16 × 16 button pictures drawn on a background colour that FormCreate
-// may make transparent, and two 32 × 32 icons.
-QPixmap Draw(TArt art, int size, QColor background) {
-    QPixmap pm(size, size);
-    pm.fill(background);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const double s = size / 16.0;
-    QPen pen(QColor(0, 0, 128), 1.6 * s);
-    p.setPen(pen);
-    switch (art) {
-        case TArt::NoArt:
-            break;
-        case TArt::List:
-            for (int i = 0; i < 3; ++i) p.drawLine(QPointF(4 * s, (4 + 4 * i) * s), QPointF(13 * s, (4 + 4 * i) * s));
-            break;
-        case TArt::Check:
-        case TArt::Apply:
-            p.setPen(QPen(art == TArt::Check ? QColor(0, 128, 0) : QColor(0, 0, 160), 2.2 * s));
-            p.drawPolyline(QPolygonF({QPointF(3 * s, 8 * s), QPointF(6.5 * s, 12 * s), QPointF(13 * s, 4 * s)}));
-            break;
-        case TArt::Detect:
-            p.drawEllipse(QPointF(6.5 * s, 6.5 * s), 4 * s, 4 * s);
-            p.drawLine(QPointF(9.5 * s, 9.5 * s), QPointF(14 * s, 14 * s));
-            break;
-        case TArt::Update:
-            p.drawArc(QRectF(3 * s, 3 * s, 10 * s, 10 * s), 30 * 16, 270 * 16);
-            p.drawLine(QPointF(12 * s, 3 * s), QPointF(12.5 * s, 7 * s));
-            break;
-        case TArt::Box:
-            p.setBrush(QColor(230, 230, 240));
-            p.drawRoundedRect(QRectF(2 * s, 4 * s, 12 * s, 8 * s), 1 * s, 1 * s);
-            p.setBrush(QColor(0, 160, 0));
-            for (int i = 0; i < 8; ++i) p.drawEllipse(QPointF((3.5 + 1.3 * i) * s, 10 * s), 0.45 * s, 0.45 * s);
-            break;
-        case TArt::Clock:
-            p.setBrush(Qt::white);
-            p.drawEllipse(QPointF(8 * s, 8 * s), 6 * s, 6 * s);
-            p.drawLine(QPointF(8 * s, 8 * s), QPointF(8 * s, 4 * s));
-            p.drawLine(QPointF(8 * s, 8 * s), QPointF(11 * s, 9.5 * s));
-            break;
-    }
-    return pm;
-}
 
 // The widget of row `c` under `parent`, for every kind but the window and the up-down with its
 // buddy, which the page makes itself.
@@ -97,7 +52,7 @@ QWidget* Create(const TPageControl& c, QWidget* parent) {
         }
         case TControlKind::Picture: {
             auto* picture = new QLabel(parent);
-            picture->setPixmap(Draw(c.Art, c.Width, QColor::fromRgba(c.Back)));
+            picture->setPixmap(QPixmap::fromImage(DrawArt(c.Art, ArtSize(c), QColor::fromRgba(c.Back))));
             picture->setGeometry(Place(c));
             return picture;
         }
@@ -128,8 +83,8 @@ QWidget* Create(const TPageControl& c, QWidget* parent) {
             auto* button = new QPushButton(text, parent);
             button->setGeometry(Place(c));
             button->setFlat(true);
-            button->setIcon(QIcon(Draw(c.Art, 16, QColor::fromRgba(c.Back))));
-            button->setIconSize(QSize(16, 16));
+            button->setIcon(QIcon(QPixmap::fromImage(DrawArt(c.Art, ArtSize(c), QColor::fromRgba(c.Back)))));
+            button->setIconSize(QSize(ArtSize(c), ArtSize(c)));
             if (c.Hint) button->setToolTip(c.Hint);
             return button;
         }
@@ -259,7 +214,7 @@ void TfrmPropertyPage::SetEnabled(int control, bool enabled) { FControls.at(stat
 
 void TfrmPropertyPage::SetPictureKey(int button, uint32_t rgb) {
     const QColor key = QColor::fromRgb(rgb);
-    QPixmap pm = Draw(kPageControls[button].Art, 16, key);
+    QPixmap pm = QPixmap::fromImage(DrawArt(kPageControls[button].Art, ArtSize(kPageControls[button]), key));
     pm.setMask(pm.createMaskFromColor(key));
     static_cast<QPushButton*>(FControls.at(static_cast<size_t>(button)))->setIcon(QIcon(pm));
 }

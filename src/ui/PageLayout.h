@@ -14,7 +14,7 @@ namespace zel {
 
 enum class TControlKind : uint8_t { Window, Panel, Picture, Label, Line, Group, Edit, UpDown, Button };
 
-// Our own pictures; the Qt view's Draw() is where they are drawn.
+// Our own pictures; DrawArt() (PageArt.h) is where they are drawn.
 enum class TArt : uint8_t { NoArt, List, Check, Apply, Detect, Update, Box, Clock };
 
 // What a click on the control runs (TPageLogic::Click).
