@@ -35,9 +35,11 @@ void MoveOnScreen(HWND window) {
     if (!::GetWindowRect(window, &at)) return;
     const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
     const int top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int right = left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int bottom = top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
     // A window larger than the screen keeps its top-left corner on it.
-    const int x = std::max(left, std::min<int>(at.left, left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN) - (at.right - at.left)));
-    const int y = std::max(top, std::min<int>(at.top, top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN) - (at.bottom - at.top)));
+    const int x = std::max(left, std::min<int>(at.left, right - (at.right - at.left)));
+    const int y = std::max(top, std::min<int>(at.top, bottom - (at.bottom - at.top)));
     if (x != at.left || y != at.top)
         ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
