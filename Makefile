@@ -54,9 +54,12 @@ bench: setup windows
 demo: build
 	$(NETNS) scripts/demo.sh build
 
-# Renews docs/page.png, the configuration page after detecting the simulated box's sensors.
-screenshot: build
+# Renews docs/page.png and docs/page-windows.png, the configuration page after detecting the
+# simulated box's sensors, on Qt and as zelhost.exe shows it under wine (that script enters the
+# namespace itself).
+screenshot: build windows
 	$(NETNS) scripts/screenshot.sh build docs/page.png
+	scripts/screenshot-windows.sh build build-windows docs/page-windows.png
 
 # Renews src/ui/PageArtPixels.h, the page's pictures as pixels for the views without Qt, from
 # their Qt drawing; commit it with the drawing (the test PageArt.PixelsAreTheDrawing says when).

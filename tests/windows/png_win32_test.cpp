@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "DecodePng.h"
 #include "PngWin32.h"
 
 using Microsoft::WRL::ComPtr;
@@ -48,7 +49,9 @@ uint32_t BigEndian(const std::string& bytes, size_t at) {
     return value;
 }
 
-// The decoded pixels as 24-bit BGR rows without padding; empty when the file does not decode as that.
+}  // namespace
+
+// Declared in DecodePng.h for the page test, which reads a screenshot back with it.
 std::string DecodedPixels(const std::string& file, UINT& width, UINT& height) {
     ComPtr<IWICImagingFactory> factory;
     ComPtr<IWICBitmapDecoder> decoder;
@@ -66,8 +69,6 @@ std::string DecodedPixels(const std::string& file, UINT& width, UINT& height) {
         return {};
     return pixels;
 }
-
-}  // namespace
 
 TEST(PngWin32, WritesTheImageAsA24BitPngThatDecodesToItsPixels) {
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));  // for the decoder

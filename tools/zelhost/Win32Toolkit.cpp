@@ -1,7 +1,7 @@
 // The toolkit seam (Toolkit.h) on the Win32 API, without Qt: a GetMessage loop on the main thread,
-// the platform layer's timers and posted calls, no configuration page yet, the variable selector's
-// dialog of SelectorDialogWin32.cpp, and a window hook that reports message boxes and closes them
-// when nobody can see them.
+// the platform layer's timers and posted calls, the module's configuration page found and captured
+// through PageWindowWin32.h, the variable selector's dialog of SelectorDialogWin32.cpp, and a
+// window hook that reports message boxes and closes them when nobody can see them.
 #include <windows.h>
 // The system's names for these are macros; ours are the module interface's constants and the
 // event printer's member.
@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "PageWindowWin32.h"
+#include "PngWin32.h"
 #include "Toolkit.h"
 #include "platform/EventLoop.h"
 #include "platform/Exceptions.h"
@@ -25,7 +27,8 @@ namespace zelhost {
 
 namespace {
 
-constexpr char kNoPage[] = "the configuration page is not available in this build";
+// How often QuitWhenPageCloses looks, and how long ScreenshotPage lets the page settle first.
+constexpr int kPageWatchMs = 200;
 // The static control that holds a message box's text.
 constexpr int kMessageBoxTextId = 0xFFFF;
 
@@ -86,14 +89,7 @@ public:
     // No windows of ours to close: the module's own go with its instances.
     void Quit() override { ::PostQuitMessage(0); }
     void QuitAfter(int milliseconds) override {
-        auto timer = std::make_unique<zel::WindowTimer>(milliseconds, nullptr, false);
-        // Once: a later tick would end the next Run as well.
-        timer->SetHandler([&once = *timer] {
-            once.SetEnabled(false);
-            ::PostQuitMessage(0);
-        });
-        timer->SetEnabled(true);
-        FTimers.push_back(std::move(timer));
+        After(milliseconds, [] { ::PostQuitMessage(0); });
     }
     void Post(std::function<void()> work) override {
         {
@@ -120,18 +116,60 @@ public:
         throw zel::Exception("watching descriptors is not available in this build");
     }
 
-    bool HasPage() override { return false; }
-    void ScreenshotPage(const std::string&, const std::string&) override { QuitWithoutPage(); }
-    void QuitWhenPageCloses() override { QuitWithoutPage(); }
+    bool HasPage() override { return FindPage() != nullptr; }
+    void ScreenshotPage(const std::string& screenshot, const std::string& click) override {
+        After(kPageWatchMs, [screenshot, click] { ::PostQuitMessage(Screenshot(screenshot, click)); });
+    }
+    void QuitWhenPageCloses() override {
+        auto timer = std::make_unique<zel::WindowTimer>(kPageWatchMs, [] {
+            HWND page = FindPage();
+            if (!page || !::IsWindowVisible(page)) ::PostQuitMessage(0);
+        }, true);
+        FTimers.push_back(std::move(timer));
+    }
 
     zel::HRESULT ChooseVariable(uint8_t kind, const std::vector<std::string>& names, std::string& chosen) override {
         return DefaultVariableChooser(kind, names, chosen);
     }
 
 private:
-    static void QuitWithoutPage() {
-        std::fprintf(stderr, "zelhost: %s\n", kNoPage);
-        ::PostQuitMessage(1);
+    // Runs `work` once, `milliseconds` from now: a later tick would end the next Run as well.
+    void After(int milliseconds, std::function<void()> work) {
+        auto timer = std::make_unique<zel::WindowTimer>(milliseconds, nullptr, false);
+        timer->SetHandler([&once = *timer, work = std::move(work)] {
+            once.SetEnabled(false);
+            work();
+        });
+        timer->SetEnabled(true);
+        FTimers.push_back(std::move(timer));
+    }
+
+    // Clicks the page's button `click` (none when empty) and writes the page to the PNG file
+    // `screenshot`; the run's exit code, with the reason on stderr when it is 1.
+    static int Screenshot(const std::string& screenshot, const std::string& click) noexcept {
+        try {
+            if (!click.empty()) {
+                HWND page = FindPage();
+                HWND button = page ? FindButton(page, click) : nullptr;
+                if (!button) {
+                    std::fprintf(stderr, "zelhost: the page has no button %s\n", click.c_str());
+                    return 1;
+                }
+                // Runs the button's handler before it returns; what the handler leaves posted
+                // (a repaint, a freed window) runs before the picture is taken.
+                ::SendMessageA(button, BM_CLICK, 0, 0);
+                zel::ProcessMessages();
+            }
+            HWND page = FindPage();
+            if (!page) throw zel::Exception("there is no page");
+            WritePng(CaptureClientArea(page).get(), screenshot);
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zelhost: cannot write the screenshot %s: %s\n", screenshot.c_str(), e.what());
+        } catch (...) {
+            std::fprintf(stderr, "zelhost: cannot write the screenshot %s\n", screenshot.c_str());
+        }
+        return 1;
     }
 
     // Sees each dialog once its initialisation has returned: the box's text is set by then, which it
