@@ -222,7 +222,8 @@ private:
 
 TfrmPropertyPageWin32::TfrmPropertyPageWin32() {
     const TPageControl& page = kPageControls[0];
-    constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    // Not WS_CLIPCHILDREN: a group box paints only its frame, the page paints what lies inside it.
+    constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     constexpr DWORD extended = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     RECT frame{0, 0, page.Width, page.Height};
     ::AdjustWindowRectEx(&frame, style, FALSE, extended);
