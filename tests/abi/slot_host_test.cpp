@@ -490,7 +490,33 @@ protected:
         const Guid g = ToGuid(iid);
         return CallSlot<HRESULT>(face, 0, &g, out);
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    // The module's configuration page, while one is shown, and its controls: windows of this thread
+    // that carry their names as the property "ZELName" (a pointer to the name).
+    static bool Named(HWND w, const char* name) {
+        const auto* own = static_cast<const char*>(::GetPropA(w, "ZELName"));
+        return own && std::strcmp(own, name) == 0;
+    }
+    struct Search {
+        const char* name;
+        HWND found = nullptr;
+    };
+    static BOOL CALLBACK Match(HWND w, LPARAM search) {
+        auto* s = reinterpret_cast<Search*>(search);
+        if (Named(w, s->name) && ::IsWindowVisible(w)) s->found = w;
+        return !s->found;
+    }
+    static HWND Page() {
+        Search s{"frmPropertyPage"};
+        ::EnumThreadWindows(::GetCurrentThreadId(), Match, reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+    static HWND Control(HWND page, const char* name) {
+        Search s{name};
+        ::EnumChildWindows(page, Match, reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+#else
     // The module's configuration page, while one is shown.
     static QWidget* Page() {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -514,15 +540,18 @@ TEST_F(AbiSlots, ModuleCallsEachHostServiceAtItsSlot) {
     ASSERT_EQ(Query(module, kALL3000, &config), kOK);
     EXPECT_EQ(CallSlot<HRESULT>(config, 13), kOK);  // UpdateNow: the readings go to the variables
     const std::string id = std::to_string(kInstance);
-#ifdef _WIN32
-    // No configuration page in the Windows build yet, and so nothing that asks the variable selector.
-    EXPECT_EQ(CallSlot<HRESULT>(module, 5), kNotImpl);
-#else
     ASSERT_EQ(CallSlot<HRESULT>(module, 5), kOK);   // the page asks the host's variable selector
-    QWidget* page = Page();
+    const auto page = Page();
     ASSERT_NE(page, nullptr);
+#ifdef _WIN32
+    ::SendMessageA(Control(page, "btnSelectVar1"), BM_CLICK, 0, 0);
+    char field[32] = {};
+    ::GetWindowTextA(Control(page, "edStatus1"), field, sizeof field);
+    EXPECT_STREQ(field, "Garage.Door");
+#else
     page->findChild<QPushButton*>("btnSelectVar1")->click();
     EXPECT_EQ(page->findChild<QLineEdit*>("edStatus1")->text(), "Garage.Door");
+#endif
     EXPECT_EQ(CallSlot<HRESULT>(module, 6), kOK);
     const Call throughPage[] = {
         {"Control", 4, std::string(kSelector) + ", 0"},
@@ -531,7 +560,6 @@ TEST_F(AbiSlots, ModuleCallsEachHostServiceAtItsSlot) {
         {"Control", 5, "77"},
     };
     for (const Call& c : throughPage) EXPECT_TRUE(host.Received(c)) << "missing: " << c;
-#endif
     EXPECT_EQ(CallSlot<HRESULT>(module, 8), kOK);  // SaveSettings
     EXPECT_EQ(CallSlot<int32_t>(config, 2), 1);
 
@@ -607,15 +635,10 @@ TEST_F(AbiSlots, ModuleInterfacesAnswerAtTheirSlots) {
     EXPECT_EQ(FunctionCast<Receiver>(pair[1].code)(pair[1].data, 1, 2, 3, 4, 5), kNotImpl);
 
     // 5 ShowPropertyPage, 6 HidePropertyPage.
-#ifdef _WIN32
-    EXPECT_EQ(CallSlot<HRESULT>(module, 5), kNotImpl);  // no page in this build yet
-    EXPECT_EQ(CallSlot<HRESULT>(module, 6), kOK);
-#else
     EXPECT_EQ(CallSlot<HRESULT>(module, 5), kOK);
     EXPECT_NE(Page(), nullptr);
     EXPECT_EQ(CallSlot<HRESULT>(module, 6), kOK);
     EXPECT_EQ(Page(), nullptr);
-#endif
 
     // 10 GetConfiguration: what the store held.
     {
