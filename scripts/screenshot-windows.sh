@@ -26,8 +26,8 @@ start_sim "$build"
 write_page_store "$build" "$work/store.xml"
 start_wine_display screenshot-windows
 mkdir -p "$(dirname "$out")"
-# Wine reads these paths on its drive Z:, which is /; the input is no console, so zelhost.exe
-# reports a message box of the detection and closes it.
+# Wine reads these paths on its drive Z:, which is /; the input is no console, so a message box the
+# module shows (a detection that fails) is reported and closed instead of waiting for a click.
 "$here/wine-run.sh" "$WINEPREFIX" "$windows/zelhost.exe" page --module "$windows/IO.ALL3000.dll" \
   --store "$work/store.xml" --instance 1 --click btnDeviceSetup --screenshot "$out" </dev/null >/dev/null
 echo "screenshot: $out"
