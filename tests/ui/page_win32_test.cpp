@@ -18,6 +18,7 @@
 #include "Held.h"
 #include "PageCases.h"
 #include "device/PropertyPage.h"
+#include "ui/PageArtPixels.h"
 #include "ui/PageLayout.h"
 #include "ui/RegisterPage.h"
 
@@ -135,6 +136,9 @@ TEST(PageWin32, TheLiveWindowsAreTheTable) {
             EXPECT_EQ(Text(w), c.Text) << c.Name;
         }
         EXPECT_EQ(::IsWindowEnabled(w), !(c.Flags & kDisabled)) << c.Name;
+        if (c.Kind == TControlKind::Edit) {  // the interval takes digits only
+            EXPECT_EQ((::GetWindowLongA(w, GWL_STYLE) & ES_NUMBER) != 0, (c.Flags & kBuddy) != 0) << c.Name;
+        }
         char hint[64] = {};
         TTTOOLINFOA tool{TTTOOLINFOA_V2_SIZE, 0, page, reinterpret_cast<UINT_PTR>(w), {}, nullptr, hint, 0, nullptr};
         ::SendMessageA(tips, TTM_GETTEXTA, sizeof hint, reinterpret_cast<LPARAM>(&tool));
@@ -144,6 +148,12 @@ TEST(PageWin32, TheLiveWindowsAreTheTable) {
     ::SendMessageA(Get(page, "udInterval"), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
     EXPECT_EQ(std::pair(low, high), std::pair(0, 32000));
     EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(Get(page, "udInterval"), UDM_GETBUDDY, 0, 0)), Get(page, "edInterval"));
+    // The panel and the groups lie under what they hold, the header panel lowest.
+    HWND under = ::GetWindow(Get(page, "pTop"), GW_HWNDLAST);
+    for (const char* name : {"pTop", "GroupBox1", "GroupBox2", "GroupBox3"}) {
+        EXPECT_STREQ(NameOf(under), name);
+        under = ::GetWindow(under, GW_HWNDPREV);
+    }
     // The walk Tab makes; the up-down's stop is its edit.
     std::vector<std::string> order;
     HWND at = Get(page, "edIPAdress");
@@ -188,6 +198,28 @@ TEST(PageWin32, ShowsAppliesAndClampsTheInterval) {
         EXPECT_EQ(Text(p("edStatus", r.input)), r.field) << r.input;
         EXPECT_EQ(::IsWindowEnabled(p("btnSelectVar", r.input)), r.enabled) << r.input;
     }
+    // As painted: the header white, its picture pixel for pixel.
+    ::RedrawWindow(p.page, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    HDC dc = ::GetDC(p.page);
+    const RECT image = Place(p.page, p["Image1"]), label = Place(p.page, p["Label1"]);
+    EXPECT_EQ(::GetPixel(dc, label.left, label.top), RGB(255, 255, 255));
+    const TArtPixels* box = ArtPixels(TArt::Box);
+    for (int i = 0; i < box->Size * box->Size; ++i) {
+        const uint32_t argb = box->Argb[i];
+        ASSERT_EQ(::GetPixel(dc, image.left + i % box->Size, image.top + i / box->Size),
+                  RGB(argb >> 16 & 0xFF, argb >> 8 & 0xFF, argb & 0xFF)) << i;
+    }
+    // button | colour | whether its picture shows any: OK's green keyed out, a disabled picture faded
+    const struct { HWND button; COLORREF colour; bool shown; } buttons[] = {{p["btnOK"], RGB(0, 255, 0), false},
+        {p("btnSelectVar", 2), RGB(192, 192, 192), false}, {p("btnSelectVar", 0), RGB(192, 192, 192), true}};
+    for (const auto& b : buttons) {
+        const RECT r = Place(p.page, b.button);
+        int n = 0;
+        for (int x = r.left; x < r.right; ++x)
+            for (int y = r.top; y < r.bottom; ++y) n += ::GetPixel(dc, x, y) == b.colour;
+        EXPECT_EQ(n > 0, b.shown) << NameOf(b.button);
+    }
+    ::ReleaseDC(p.page, dc);
     ::SetWindowTextA(p["edStatus0"], "Gate");  // as the selector sets it
     EXPECT_EQ(p.config->GetRefCount(), 3);  // the host's, the test's and the shown page's
     p.Click("btnOK");
