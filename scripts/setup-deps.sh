@@ -14,6 +14,7 @@ packages=(
   iproute2 util-linux
   qemu-user
   locales
+  libmosquitto-dev mosquitto mosquitto-clients openssl dpkg-dev
 )
 
 missing=()

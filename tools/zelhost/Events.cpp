@@ -85,6 +85,7 @@ void TEventPrinter::Log(int32_t code, std::string_view sender, std::string_view 
              ",\"text\":" + Json(text) + "}");
     else
         Emit("log    " + std::to_string(code) + " " + Readable(sender) + ": " + Readable(text));
+    if (TEventListener* l = FListener.load()) l->OnLog(code, sender, text);
 }
 
 void TEventPrinter::Debug(uint32_t instance, std::string_view text) {
@@ -92,6 +93,7 @@ void TEventPrinter::Debug(uint32_t instance, std::string_view text) {
         Emit("{\"event\":\"debug\",\"instance\":" + std::to_string(instance) + ",\"text\":" + Json(text) + "}");
     else
         Emit("debug  #" + std::to_string(instance) + ": " + Readable(text));
+    if (TEventListener* l = FListener.load()) l->OnDebug(instance, text);
 }
 
 void TEventPrinter::VariableFloat(std::string_view name, float value) {
@@ -103,6 +105,7 @@ void TEventPrinter::VariableFloat(std::string_view name, float value) {
     } else {
         Emit("var    " + Readable(name) + " = " + v + " (float)");
     }
+    if (TEventListener* l = FListener.load()) l->OnVariableFloat(name, value);
 }
 
 void TEventPrinter::VariableBoolean(std::string_view name, bool value) {
@@ -111,6 +114,7 @@ void TEventPrinter::VariableBoolean(std::string_view name, bool value) {
         Emit("{\"event\":\"variable\",\"name\":" + Json(name) + ",\"type\":\"boolean\",\"value\":" + v + "}");
     else
         Emit("var    " + Readable(name) + " = " + v + " (boolean)");
+    if (TEventListener* l = FListener.load()) l->OnVariableBoolean(name, value);
 }
 
 void TEventPrinter::Status(uint32_t instance, int32_t status) {
@@ -119,6 +123,7 @@ void TEventPrinter::Status(uint32_t instance, int32_t status) {
              std::to_string(status) + "}");
     else
         Emit("status #" + std::to_string(instance) + ": " + std::to_string(status));
+    if (TEventListener* l = FListener.load()) l->OnStatus(instance, status);
 }
 
 void TEventPrinter::MessageBox(std::string_view utf8) {

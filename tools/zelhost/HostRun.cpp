@@ -171,7 +171,7 @@ int THostRun::ShowPage(zel::IZELModule* module) {
 
 bool THostRun::ReleaseInstances() {
     bool allGone = true;
-    for (const TInstance& instance : FInstances) {
+    for (const TRunningInstance& instance : FInstances) {
         std::string name = "instance " + std::to_string(instance.ID);
         CallModule(FEvents, name + " HidePropertyPage", zel::E_FAIL, [&] { return instance.Module->HidePropertyPage(); });
         // An instance whose release failed may still be alive: its code must stay loaded.
@@ -185,12 +185,17 @@ bool THostRun::ReleaseInstances() {
     return allGone;
 }
 
-int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit) {
+int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit, TMakeObserver makeObserver) {
     THostRun run(options, makeToolkit);
+    // Destroyed before the run: it stops following the events before they go.
+    std::unique_ptr<TRunObserver> observer = makeObserver ? makeObserver(options, run.Context()) : nullptr;
     if (!run.Start()) return 1;
     run.CreateInstances();
+    if (observer) observer->InstancesCreated(run.Instances());
     const int exitCode = options.Detect ? run.DetectSensors() : run.RunLoop();
+    if (observer) observer->InstancesReleasing();
     run.ShutDown();
+    if (observer) observer->Stop();
     return exitCode;
 }
 

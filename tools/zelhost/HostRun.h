@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "Events.h"
@@ -18,6 +20,37 @@
 #include "Toolkit.h"
 
 namespace zelhost {
+
+// An instance the run created: the host's reference to it.
+struct TRunningInstance {
+    uint16_t ID;
+    zel::IZELModule* Module;
+};
+
+// What a run offers whatever follows it (the MQTT bridge); all of it outlives the observer.
+struct TRunContext {
+    TEventPrinter& Events;
+    TToolkit& Toolkit;
+    // The settings store, read and written under StoreLock.
+    TSettingsStore& Store;
+    std::mutex& StoreLock;
+};
+
+// Follows a run from its start to its end, on the main thread. Destroying it stops it as Stop does.
+class TRunObserver {
+public:
+    virtual ~TRunObserver() = default;
+    // The run's instances exist (those that could be created, in the order asked for).
+    virtual void InstancesCreated(std::span<const TRunningInstance> instances) = 0;
+    // The instances are about to be released: no call into them from here on.
+    virtual void InstancesReleasing() = 0;
+    // The instances and the module are gone and the store is written; ends what the observer keeps
+    // running, within a couple of seconds.
+    virtual void Stop() = 0;
+};
+// Made once the store is loaded and the toolkit is up, before the module loads; throws for what
+// it cannot start with (exit 1).
+using TMakeObserver = std::unique_ptr<TRunObserver> (*)(const TRunOptions& options, const TRunContext& context);
 
 // One run, from taking the store to writing it for the last time; RunHost calls the steps in
 // the order they are declared.
@@ -43,17 +76,15 @@ public:
     // its ALL3000 configuration interface, as its page's button does. 0 when it did; 1, said on
     // stderr, when it failed (having shown its message box) or the instance has no such interface.
     int DetectSensors();
+    // What the run offers an observer, and the instances it created.
+    TRunContext Context() noexcept { return {FEvents, *FToolkit, FStore, FHost.StoreLock}; }
+    std::span<const TRunningInstance> Instances() const noexcept { return FInstances; }
     // Hides the pages and releases the instances, unregisters and unloads the module (or keeps it
     // loaded while an instance lives on), reports what the module kept, and writes the store
     // (EStoreError when it cannot).
     void ShutDown();
 
 private:
-    struct TInstance {
-        uint16_t ID;
-        zel::IZELModule* Module;
-    };
-
     // Writes the store now; a failure is a notice, and the run goes on.
     void FlushStore();
     // 0 when the instance shows its page, which then ends the run when it is closed or once it has
@@ -73,11 +104,11 @@ private:
     std::atomic<bool> FFlushQueued{false};
     std::optional<TStopSignals> FSignals;
     std::optional<TModuleLibrary> FLibrary;
-    std::vector<TInstance> FInstances;
+    std::vector<TRunningInstance> FInstances;
 };
 
-// The whole run on the toolkit `makeToolkit` brings up; returns the exit code. Throws what
-// THostRun's steps throw.
-int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit);
+// The whole run on the toolkit `makeToolkit` brings up, followed by the observer `makeObserver`
+// makes, if any; returns the exit code. Throws what THostRun's steps throw.
+int RunHost(const TRunOptions& options, TMakeToolkit makeToolkit, TMakeObserver makeObserver = nullptr);
 
 }  // namespace zelhost

@@ -31,10 +31,26 @@ struct TRefusals {
     bool Debug = false;
 };
 
+// `run --mqtt URL ...`: the broker the readings go to, and how.
+struct TMqttOptions {
+    bool Tls = false;  // mqtts://
+    std::string Host;
+    uint16_t Port = 1883;  // 8883 for mqtts:// without a port
+    std::string User;      // empty: no login
+    std::string Prefix = "zelhost";
+    std::string ClientId;      // empty: "zelhost-" and the host's name
+    std::string CaFile;        // mqtts:// only; empty: the system's CA store
+    std::string PasswordFile;  // empty: ZELHOST_MQTT_PASSWORD when it is set
+    std::optional<std::string> DiscoveryPrefix;  // --mqtt-discovery [PREFIX]
+};
+
 struct TRunOptions {
-    std::string Module;
+    std::string Module;  // empty for `run`: the module installed beside zelhost
     std::string Store;
     std::vector<uint16_t> Instances;
+    // `run` without --instance or with --instance all: every instance of the store.
+    bool AllInstances = false;
+    std::optional<TMqttOptions> Mqtt;
     // Without it the host runs until SIGINT or SIGTERM.
     std::optional<int> Milliseconds;
     bool Json = false;
