@@ -64,6 +64,7 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
     TLoopbackPeer queueOnly([](TPeerConnection&) {}, -1);
     TFullQueue full(queueOnly.Port());
     TSilentResolver resolver;
+    const std::string flood(64 << 20, 'x');  // made before any clock starts: under a sanitizer that takes a while
     // host | port | connect time-out | then read (r) or send (s) | cancel after ms (0 before; -1 never)
     struct Case { std::string host; int port; int32_t connectTimeout; char then; int cancelMs; } cases[] = {
         {"127.0.0.1", queueOnly.Port(), 0, '-', 150}, {"127.0.0.1", silent.Port(), 0, 'r', 150},
@@ -93,7 +94,7 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
         try {
             client.Connect();
             if (c.then == 'r') client.IOHandler()->ReadLine();
-            if (c.then == 's') client.IOHandler()->WriteBytes(std::string(64 << 20, 'x'));
+            if (c.then == 's') client.IOHandler()->WriteBytes(flood);
             ADD_FAILURE() << "nothing ended the wait";
         } catch (const EIdCancelled&) {
             EXPECT_FALSE(timesOut);
@@ -104,7 +105,8 @@ TEST(TCPClient, CancelsAndSilentLookupsEndTheWaits) {
         canceller.join();
         const int expected = timesOut ? c.connectTimeout : c.cancelMs;
         EXPECT_GE(ms, expected - 20);
-        EXPECT_LT(ms, expected + 400);
+        // Far short of the deaf peer's minute; the slack is for a loaded machine under a sanitizer.
+        EXPECT_LT(ms, expected + 1000);
         EXPECT_EQ(resolver.Ready() && resolver.Queries() > queries, lookup) << "the lookup asks the silent resolver";
     }
 }
