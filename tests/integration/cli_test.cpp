@@ -121,9 +121,10 @@ TEST(ZelhostCommandLine, BadArgumentsGiveTheUsageAndExitCode2) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"start"},
-        {"run", "--store", s, "--instance", "1"},
         {"run", "--module", Module, "--instance", "1"},
-        {"run", "--module", Module, "--store", s},
+        {"page", "--module", Module, "--store", s},
+        {"page", "--module", Module, "--store", s, "--instance", "all"},
+        {"set", "--store", s, "--instance", "all", "Settings/IPAddress=1"},
         {"run", "--module", "--store", s, "--instance", "1"},
         {"run", "--module", Module, "--store", s, "--instance", "65536"},
         {"run", "--module", Module, "--store", s, "--instance", "-1"},
