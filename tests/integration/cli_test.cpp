@@ -1,10 +1,13 @@
 // zelhost's command line as a separate process: set and get, a corrupt store, bad arguments and a
-// module file that cannot be loaded.
+// module file that cannot be loaded; the MQTT options also in-process, for the fields they fill.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
+#include "Options.h"
 #include "Process.h"
 #include "Zelhost.h"
 
@@ -197,4 +200,227 @@ TEST(ZelhostCommandLine, ModuleThatCannotBeLoadedIsAClearError) {
         EXPECT_EQ(r.Out, "");
     }
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"empty.so"}) << "no store was written";
+}
+
+TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
+    TTempDir dir;
+    const std::string s = dir.File("store.xml");
+    // Each row: what follows `run --store S` (or a whole command line, for another command), and
+    // a fragment of the message.
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://h\x7f:1883"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://h\n"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://a b"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://"}, "the host is empty"},
+        {{"--mqtt", "mqtt://:1883"}, "the host is empty"},
+        {{"--mqtt", "mqtt://u@"}, "the host is empty"},
+        {{"--mqtt", "mqtt://[]:1883"}, "the host is empty"},
+        {{"--mqtt", "mqtt://h:0"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtts://h:65536"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:4294967297"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:08a"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:-1"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:+1"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:1:2"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "http://h"}, "unknown scheme"},
+        {{"--mqtt", "tcp://h:1883"}, "unknown scheme"},
+        {{"--mqtt", "h:1883"}, "unknown scheme"},
+        {{"--mqtt", "mqtt:/h"}, "unknown scheme"},
+        {{"--mqtt", "mqtt:h"}, "unknown scheme"},
+        {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"},
+        {{"--mqtt", "mqtt://u:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
+        {{"--mqtt", "mqtt://:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
+        {{"--mqtt", "mqtt://h/x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h:1883/"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h?x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h#x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h/u:secret@x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://@h"}, "the user name before @ is empty"},
+        {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
+        {{"--mqtt", "mqtt://h\xc3\xa9"}, "the host is not a name"},
+        {{"--mqtt", "mqtt://[::1"}, "has no ]"},
+        {{"--mqtt", "mqtt://[::1]1883"}, "only :port may follow"},
+        {{"--mqtt", "mqtt://[fe80::1%eth0]"}, "not an IPv6 address"},
+        {{"--mqtt-prefix", "x"}, "--mqtt-prefix goes with --mqtt URL"},
+        {{"--mqtt-discovery"}, "--mqtt-discovery goes with --mqtt URL"},
+        {{"--mqtt-password-file", "pw"}, "--mqtt-password-file goes with --mqtt URL"},
+        {{"--mqtt", "mqtt://h", "--mqtt-cafile", "ca.pem"}, "--mqtt-cafile goes with an mqtts:// broker URL"},
+        {{"--mqtt", "mqtts://h", "--mqtt-password-file", "pw"}, "needs a user in the broker URL"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "a\x01"}, "the client id is not UTF-8 text without control"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "a\xff"}, "the client id is not UTF-8 text without control"},
+        {{"--mqtt", "mqtt://h", "--mqtt", "mqtt://g"}, "--mqtt is given twice"},
+        {{"--mqtt"}, "--mqtt needs a value"},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix"}, "--mqtt-prefix needs a value"},
+        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"}, "unknown option \"--mqtt\" for page"},
+        {{"detect", "--module", Module, "--store", s, "--instance", "1", "--mqtt-discovery"}, "unknown option"},
+        {{"set", "--store", s, "--instance", "1", "--mqtt-prefix", "p", "A/B=1"}, "unknown option"},
+        {{"get", "--store", s, "--instance", "1", "--mqtt", "mqtt://h"}, "unknown option"},
+    };
+    // Both prefixes follow the rules of a topic's first levels.
+    for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"}) {
+        const std::pair<std::string, std::string> prefixes[] = {
+            {"a/+/b", "+ and # are wildcards"}, {"#", "+ and # are wildcards"}, {"a+", "+ and # are wildcards"},
+            {"a//b", "a topic level is empty"}, {"/a", "a topic level is empty"}, {"a/", "a topic level is empty"},
+            {"/", "a topic level is empty"}, {"$x", "start with $ belong to the broker"},
+            {"a\tb", "not UTF-8 text without control bytes"}, {"a\xc2\x85", "not UTF-8 text without control bytes"},
+            {"a\xc0\xaf", "not UTF-8 text without control bytes"}, {"a\xed\xa0\x80", "not UTF-8 text without control bytes"},
+            {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"},
+        };
+        for (const auto& [prefix, message] : prefixes) cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
+    }
+    cases.push_back({{"--mqtt", "mqtt://h", "--mqtt-prefix", ""}, "--mqtt-prefix needs a value"});
+    cases.push_back({{"--mqtt", "mqtt://h", "--mqtt-discovery", ""}, "--mqtt-discovery: the topic prefix is empty"});
+
+    for (const auto& [tail, message] : cases) {
+        std::vector<std::string> args = tail;
+        if (tail.front().starts_with("--")) args.insert(args.begin(), {"run", "--store", s});
+        auto r = Zel(args);
+        const std::string shown = Joined(args).substr(0, 200);
+        EXPECT_EQ(r.ExitCode, 2) << shown << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(message), std::string::npos) << shown << "\n" << r.Err;
+        EXPECT_NE(r.Err.find("usage:"), std::string::npos) << shown;
+        // A mistyped URL is never repeated: it may hold the password.
+        EXPECT_EQ(r.Err.find("secret"), std::string::npos) << shown;
+        EXPECT_EQ(r.Out, "") << shown;
+    }
+    EXPECT_TRUE(dir.Entries().empty()) << "bad arguments touch no store";
+}
+
+TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
+    using zelhost::TMqttOptions;
+    auto options = [](bool tls, std::string host, uint16_t port, std::string user, std::string prefix = "zelhost") {
+        TMqttOptions o;
+        o.Tls = tls;
+        o.Host = std::move(host);
+        o.Port = port;
+        o.User = std::move(user);
+        o.Prefix = std::move(prefix);
+        return o;
+    };
+    auto with = [](TMqttOptions o, auto member, auto value) {
+        o.*member = value;
+        return o;
+    };
+    const struct {
+        std::vector<std::string> args;  // after `run --store s.xml`
+        TMqttOptions expected;
+    } cases[] = {
+        {{"--mqtt", "mqtt://h"}, options(false, "h", 1883, "")},
+        {{"--mqtt", "mqtts://h"}, options(true, "h", 8883, "")},
+        {{"--mqtt", "MQTT://u@broker.home:1884"}, options(false, "broker.home", 1884, "u")},
+        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, options(true, "10.0.0.2", 1, "u@b")},
+        {{"--mqtt", "mqtt://[::1]:65535"}, options(false, "::1", 65535, "")},
+        {{"--mqtt", "mqtts://[fe80::1]"}, options(true, "fe80::1", 8883, "")},
+        {{"--mqtt", "mqtt://my_box-1.local:0080"}, options(false, "my_box-1.local", 80, "")},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/zel\xe2\x82\xac/a$b"}, options(false, "h", 1883, "", "home/zel\xe2\x82\xac/a$b")},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("homeassistant"))},
+        {{"--mqtt-discovery", "--mqtt", "mqtt://h"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("homeassistant"))},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "ha/test"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("ha/test"))},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "pi kitchen"}, with(options(false, "h", 1883, ""), &TMqttOptions::ClientId, std::string("pi kitchen"))},
+        {{"--mqtt", "mqtts://h", "--mqtt-cafile", "ca.pem"}, with(options(true, "h", 8883, ""), &TMqttOptions::CaFile, std::string("ca.pem"))},
+        {{"--mqtt", "mqtt://u@h", "--mqtt-password-file", "pw"}, with(options(false, "h", 1883, "u"), &TMqttOptions::PasswordFile, std::string("pw"))},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"run", "--store", "s.xml"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const zelhost::TCommandLine cl = zelhost::ParseCommandLine(args);
+        ASSERT_TRUE(cl.Run.Mqtt) << Joined(args);
+        const TMqttOptions& o = *cl.Run.Mqtt;
+        const TMqttOptions& e = c.expected;
+        EXPECT_EQ(std::tie(o.Tls, o.Host, o.Port, o.User, o.Prefix, o.ClientId, o.CaFile, o.PasswordFile, o.DiscoveryPrefix),
+                  std::tie(e.Tls, e.Host, e.Port, e.User, e.Prefix, e.ClientId, e.CaFile, e.PasswordFile, e.DiscoveryPrefix))
+            << Joined(args);
+    }
+    EXPECT_FALSE(zelhost::ParseCommandLine({"run", "--store", "s.xml"}).Run.Mqtt);
+    // The discovery prefix is optional: a following option is not taken for it.
+    EXPECT_TRUE(zelhost::ParseCommandLine({"run", "--store", "s", "--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}).Run.Json);
+
+    // Which instances: none or all means every one of the store.
+    const struct {
+        std::vector<std::string> instance;
+        bool all;
+        std::vector<uint16_t> ids;
+    } instances[] = {{{}, true, {}}, {{"--instance", "all"}, true, {}}, {{"--instance", "5,1"}, false, {5, 1}}};
+    for (const auto& c : instances) {
+        std::vector<std::string> args = {"run", "--store", "s.xml"};
+        args.insert(args.end(), c.instance.begin(), c.instance.end());
+        const zelhost::TRunOptions run = zelhost::ParseCommandLine(args).Run;
+        EXPECT_EQ(run.AllInstances, c.all) << Joined(args);
+        EXPECT_EQ(run.Instances, c.ids) << Joined(args);
+        EXPECT_EQ(run.Module, "") << "the installed module";
+    }
+}
+
+TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
+    TTempDir dir;
+    std::filesystem::create_directory(dir.File("folder"));
+    // Restores the variable as the test found it.
+    struct TVariable {
+        std::optional<std::string> saved;
+        TVariable() {
+            if (const char* v = std::getenv("ZELHOST_MQTT_PASSWORD")) saved = v;
+        }
+        ~TVariable() { saved ? ::setenv("ZELHOST_MQTT_PASSWORD", saved->c_str(), 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD"); }
+    } restore;
+    const struct {
+        std::optional<std::string> file;      // contents; nullopt: no --mqtt-password-file
+        std::optional<std::string> variable;  // ZELHOST_MQTT_PASSWORD
+        std::string user;
+        std::optional<std::string> password;  // nullopt: none
+        std::string error;                    // a fragment; empty: none
+    } cases[] = {
+        {"pw\n", std::nullopt, "u", "pw", ""},
+        {"pw\r\n", std::nullopt, "u", "pw", ""},
+        {"pw\n\n", std::nullopt, "u", "pw\n", ""},
+        {" p w ", std::nullopt, "u", " p w ", ""},
+        {std::string("a\0b", 3), std::nullopt, "u", std::string("a\0b", 3), ""},
+        {"", std::nullopt, "u", "", ""},
+        {"from file", "from variable", "u", "from file", ""},
+        {std::nullopt, "from variable", "u", "from variable", ""},
+        {std::nullopt, "", "u", std::nullopt, ""},
+        {std::nullopt, std::nullopt, "u", std::nullopt, ""},
+        {std::nullopt, std::nullopt, "", std::nullopt, ""},
+        {std::nullopt, "from variable", "", std::nullopt, "the broker URL names no user"},
+    };
+    for (const auto& c : cases) {
+        zelhost::TMqttOptions o;
+        o.User = c.user;
+        if (c.file) {
+            o.PasswordFile = dir.File("password");
+            WriteFile(o.PasswordFile, *c.file);
+        }
+        c.variable ? ::setenv("ZELHOST_MQTT_PASSWORD", c.variable->c_str(), 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
+        const std::string row = c.file.value_or("(no file)") + " / " + c.variable.value_or("(no variable)");
+        if (!c.error.empty()) {
+            try {
+                zelhost::LoadMqttPassword(o);
+                ADD_FAILURE() << row << ": no error";
+            } catch (const zel::Exception& e) {
+                EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << row << ": " << e.what();
+                EXPECT_EQ(std::string(e.what()).find("from variable"), std::string::npos) << "never the password";
+            }
+            continue;
+        }
+        EXPECT_EQ(zelhost::LoadMqttPassword(o), c.password) << row;
+    }
+
+    // A file that cannot be read is an error with the reason, whatever the variable says.
+    ::setenv("ZELHOST_MQTT_PASSWORD", "from variable", 1);
+    const std::pair<std::string, std::string> unreadable[] = {
+        {dir.File("missing"), "No such file or directory"},
+        {dir.File("folder"), "Is a directory"},
+    };
+    for (const auto& [file, reason] : unreadable) {
+        zelhost::TMqttOptions o;
+        o.User = "u";
+        o.PasswordFile = file;
+        try {
+            zelhost::LoadMqttPassword(o);
+            ADD_FAILURE() << file << ": no error";
+        } catch (const zel::Exception& e) {
+            EXPECT_EQ(std::string(e.what()), "cannot read the MQTT password file " + file + ": " + reason);
+        }
+    }
 }
