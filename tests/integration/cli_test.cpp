@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <tuple>
 
 #include "Options.h"
 #include "Process.h"
@@ -253,7 +252,8 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
         {{"--mqtt", "mqtt://h", "--mqtt", "mqtt://g"}, "--mqtt is given twice"},
         {{"--mqtt"}, "--mqtt needs a value"},
         {{"--mqtt", "mqtt://h", "--mqtt-prefix"}, "--mqtt-prefix needs a value"},
-        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"}, "unknown option \"--mqtt\" for page"},
+        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"},
+         "unknown option \"--mqtt\" for page"},
         {{"detect", "--module", Module, "--store", s, "--instance", "1", "--mqtt-discovery"}, "unknown option"},
         {{"set", "--store", s, "--instance", "1", "--mqtt-prefix", "p", "A/B=1"}, "unknown option"},
         {{"get", "--store", s, "--instance", "1", "--mqtt", "mqtt://h"}, "unknown option"},
@@ -265,10 +265,12 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
             {"a//b", "a topic level is empty"}, {"/a", "a topic level is empty"}, {"a/", "a topic level is empty"},
             {"/", "a topic level is empty"}, {"$x", "start with $ belong to the broker"},
             {"a\tb", "not UTF-8 text without control bytes"}, {"a\xc2\x85", "not UTF-8 text without control bytes"},
-            {"a\xc0\xaf", "not UTF-8 text without control bytes"}, {"a\xed\xa0\x80", "not UTF-8 text without control bytes"},
+            {"a\xc0\xaf", "not UTF-8 text without control bytes"},  // overlong
+            {"a\xed\xa0\x80", "not UTF-8 text without control bytes"},  // a surrogate
             {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"},
         };
-        for (const auto& [prefix, message] : prefixes) cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
+        for (const auto& [prefix, message] : prefixes)
+            cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
     }
     cases.push_back({{"--mqtt", "mqtt://h", "--mqtt-prefix", ""}, "--mqtt-prefix needs a value"});
     cases.push_back({{"--mqtt", "mqtt://h", "--mqtt-discovery", ""}, "--mqtt-discovery: the topic prefix is empty"});
@@ -289,53 +291,41 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
 }
 
 TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
-    using zelhost::TMqttOptions;
-    auto options = [](bool tls, std::string host, uint16_t port, std::string user, std::string prefix = "zelhost") {
-        TMqttOptions o;
-        o.Tls = tls;
-        o.Host = std::move(host);
-        o.Port = port;
-        o.User = std::move(user);
-        o.Prefix = std::move(prefix);
-        return o;
+    // Every field, in the order of TMqttOptions, the empty ones left out.
+    auto shown = [](const zelhost::TMqttOptions& o) {
+        std::string s = std::string(o.Tls ? "mqtts " : "mqtt ") + o.User + "@" + o.Host + ":" + std::to_string(o.Port) +
+                        " prefix=" + o.Prefix;
+        for (const auto& [name, value] : {std::pair{" id=", o.ClientId}, {" ca=", o.CaFile}, {" pw=", o.PasswordFile}})
+            if (!value.empty()) s += name + value;
+        return o.DiscoveryPrefix ? s + " discovery=" + *o.DiscoveryPrefix : s;
     };
-    auto with = [](TMqttOptions o, auto member, auto value) {
-        o.*member = value;
-        return o;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // after `run --store s.xml`
+        {{"--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost"},
+        {{"--mqtt", "mqtts://h"}, "mqtts @h:8883 prefix=zelhost"},
+        {{"--mqtt", "MQTT://u@broker.home:1884"}, "mqtt u@broker.home:1884 prefix=zelhost"},
+        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, "mqtts u@b@10.0.0.2:1 prefix=zelhost"},
+        {{"--mqtt", "mqtt://[::1]:65535"}, "mqtt @::1:65535 prefix=zelhost"},
+        {{"--mqtt", "mqtts://[fe80::1]"}, "mqtts @fe80::1:8883 prefix=zelhost"},
+        {{"--mqtt", "mqtt://my_box-1.local:0080"}, "mqtt @my_box-1.local:80 prefix=zelhost"},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/\xe2\x82\xac/a$b"}, "mqtt @h:1883 prefix=home/\xe2\x82\xac/a$b"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
+        {{"--mqtt-discovery", "--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "ha/test"}, "mqtt @h:1883 prefix=zelhost discovery=ha/test"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "pi kitchen"}, "mqtt @h:1883 prefix=zelhost id=pi kitchen"},
+        {{"--mqtt", "mqtts://h", "--mqtt-cafile", "ca.pem"}, "mqtts @h:8883 prefix=zelhost ca=ca.pem"},
+        {{"--mqtt", "mqtt://u@h", "--mqtt-password-file", "pw"}, "mqtt u@h:1883 prefix=zelhost pw=pw"},
     };
-    const struct {
-        std::vector<std::string> args;  // after `run --store s.xml`
-        TMqttOptions expected;
-    } cases[] = {
-        {{"--mqtt", "mqtt://h"}, options(false, "h", 1883, "")},
-        {{"--mqtt", "mqtts://h"}, options(true, "h", 8883, "")},
-        {{"--mqtt", "MQTT://u@broker.home:1884"}, options(false, "broker.home", 1884, "u")},
-        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, options(true, "10.0.0.2", 1, "u@b")},
-        {{"--mqtt", "mqtt://[::1]:65535"}, options(false, "::1", 65535, "")},
-        {{"--mqtt", "mqtts://[fe80::1]"}, options(true, "fe80::1", 8883, "")},
-        {{"--mqtt", "mqtt://my_box-1.local:0080"}, options(false, "my_box-1.local", 80, "")},
-        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/zel\xe2\x82\xac/a$b"}, options(false, "h", 1883, "", "home/zel\xe2\x82\xac/a$b")},
-        {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("homeassistant"))},
-        {{"--mqtt-discovery", "--mqtt", "mqtt://h"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("homeassistant"))},
-        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "ha/test"}, with(options(false, "h", 1883, ""), &TMqttOptions::DiscoveryPrefix, std::optional<std::string>("ha/test"))},
-        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "pi kitchen"}, with(options(false, "h", 1883, ""), &TMqttOptions::ClientId, std::string("pi kitchen"))},
-        {{"--mqtt", "mqtts://h", "--mqtt-cafile", "ca.pem"}, with(options(true, "h", 8883, ""), &TMqttOptions::CaFile, std::string("ca.pem"))},
-        {{"--mqtt", "mqtt://u@h", "--mqtt-password-file", "pw"}, with(options(false, "h", 1883, "u"), &TMqttOptions::PasswordFile, std::string("pw"))},
-    };
-    for (const auto& c : cases) {
+    for (const auto& [tail, expected] : cases) {
         std::vector<std::string> args = {"run", "--store", "s.xml"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), tail.begin(), tail.end());
         const zelhost::TCommandLine cl = zelhost::ParseCommandLine(args);
         ASSERT_TRUE(cl.Run.Mqtt) << Joined(args);
-        const TMqttOptions& o = *cl.Run.Mqtt;
-        const TMqttOptions& e = c.expected;
-        EXPECT_EQ(std::tie(o.Tls, o.Host, o.Port, o.User, o.Prefix, o.ClientId, o.CaFile, o.PasswordFile, o.DiscoveryPrefix),
-                  std::tie(e.Tls, e.Host, e.Port, e.User, e.Prefix, e.ClientId, e.CaFile, e.PasswordFile, e.DiscoveryPrefix))
-            << Joined(args);
+        EXPECT_EQ(shown(*cl.Run.Mqtt), expected) << Joined(args);
     }
     EXPECT_FALSE(zelhost::ParseCommandLine({"run", "--store", "s.xml"}).Run.Mqtt);
     // The discovery prefix is optional: a following option is not taken for it.
-    EXPECT_TRUE(zelhost::ParseCommandLine({"run", "--store", "s", "--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}).Run.Json);
+    EXPECT_TRUE(
+        zelhost::ParseCommandLine({"run", "--store", "s", "--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}).Run.Json);
 
     // Which instances: none or all means every one of the store.
     const struct {
@@ -362,7 +352,9 @@ TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
         TVariable() {
             if (const char* v = std::getenv("ZELHOST_MQTT_PASSWORD")) saved = v;
         }
-        ~TVariable() { saved ? ::setenv("ZELHOST_MQTT_PASSWORD", saved->c_str(), 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD"); }
+        ~TVariable() {
+            saved ? ::setenv("ZELHOST_MQTT_PASSWORD", saved->c_str(), 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
+        }
     } restore;
     const struct {
         std::optional<std::string> file;      // contents; nullopt: no --mqtt-password-file

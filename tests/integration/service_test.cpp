@@ -52,7 +52,8 @@ TEST(ZelhostService, WithoutInstanceOrWithAllEveryInstanceOfTheStoreRuns) {
         {{"--instance", "7"}, {7}},  // one the store does not know yet
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"run", "--module", Module, "--store", store, "--seconds", "0", "--kernel-state", "0"};
+        std::vector<std::string> args = {"run",  "--module", Module, "--store", store, "--seconds", "0",
+                                         "--kernel-state", "0"};
         args.insert(args.end(), c.instance.begin(), c.instance.end());
         auto r = Zel(args);
         EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -154,7 +155,8 @@ TEST(ZelhostService, ThePackageHoldsTheProgramsTheServiceAndItsDependencies) {
     // lead: once zelhost links the MQTT client library, check for libmosquitto1 here as well.
     std::set<std::string> names;  // "adduser, libc6 (>= 2.34)" -> adduser, libc6
     std::istringstream items(depends);
-    for (std::string item; std::getline(items >> std::ws, item, ',');) names.insert(item.substr(0, item.find_first_of(" \n")));
+    for (std::string item; std::getline(items >> std::ws, item, ',');)
+        names.insert(item.substr(0, item.find_first_of(" \n")));
     for (const char* package : {"adduser", "libc6", "libqt6core6", "libqt6widgets6", "libstdc++6"})
         EXPECT_TRUE(names.contains(package)) << package << " missing from: " << depends;
 }

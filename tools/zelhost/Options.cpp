@@ -2,6 +2,7 @@
 
 #include "platform/TextUtils.h"
 
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -130,8 +131,10 @@ std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view s) {
     std::vector<char32_t> points;
     for (size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i]);
-        const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || i + length > s.size()) return std::nullopt;
+        // The lead byte's high one bits count the sequence's bytes: none for ASCII, else 2 to 4.
+        const int ones = std::countl_one(lead);
+        const size_t length = ones == 0 ? 1 : static_cast<size_t>(ones);
+        if (ones == 1 || ones > 4 || i + length > s.size()) return std::nullopt;
         char32_t point = length == 1 ? lead : lead & (0x7Fu >> length);
         for (size_t k = 1; k < length; ++k) {
             const auto next = static_cast<unsigned char>(s[i + k]);
@@ -198,7 +201,8 @@ void ParseBrokerUrl(const std::string& url, TMqttOptions& mqtt) {
         if (user.empty()) throw bad("the user name before @ is empty");
         mqtt.User = user;
     }
-    if (authorityEnd != std::string_view::npos) throw bad("nothing may follow host:port; the form is " + std::string(kForm));
+    if (authorityEnd != std::string_view::npos)
+        throw bad("nothing may follow host:port; the form is " + std::string(kForm));
     std::string_view hostPort = authority.substr(at == std::string_view::npos ? 0 : at + 1);
     std::string_view host, port;
     bool hasPort = false;
@@ -217,7 +221,8 @@ void ParseBrokerUrl(const std::string& url, TMqttOptions& mqtt) {
         host = hostPort.substr(0, colon);
         hasPort = colon != std::string_view::npos;
         port = hasPort ? hostPort.substr(colon + 1) : std::string_view();
-        if (host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") != std::string_view::npos)
+        constexpr std::string_view kNameBytes = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_";
+        if (host.find_first_not_of(kNameBytes) != std::string_view::npos)
             throw bad("the host is not a name, an IPv4 address or an IPv6 address in []");
     }
     if (host.empty()) throw bad("the host is empty");
@@ -252,7 +257,8 @@ TMqttOptions ParseMqttOptions(const std::map<std::string, std::optional<std::str
             mqtt.CaFile = *value;
         } else if (option == "--mqtt-password-file") {
             // A login is a user and a password; a password alone is no login the protocol has.
-            if (mqtt.User.empty()) throw EUsage("--mqtt-password-file needs a user in the broker URL (mqtt://user@host)");
+            if (mqtt.User.empty())
+                throw EUsage("--mqtt-password-file needs a user in the broker URL (mqtt://user@host)");
             mqtt.PasswordFile = *value;
         }
     }
@@ -441,7 +447,8 @@ std::optional<std::string> LoadMqttPassword(const TMqttOptions& options) {
         // A folder opens on some systems and fails only at the first read.
         const int error = std::ferror(file) ? errno : 0;
         std::fclose(file);
-        if (error != 0) throw zel::Exception("cannot read the MQTT password file " + name + ": " + std::strerror(error));
+        if (error != 0)
+            throw zel::Exception("cannot read the MQTT password file " + name + ": " + std::strerror(error));
         // Editors end the last line; the line break is not part of the password.
         if (text.ends_with("\r\n"))
             text.resize(text.size() - 2);
