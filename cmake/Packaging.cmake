@@ -2,6 +2,9 @@
 # module where zelhost looks for it (lib/zelhost/modules beside bin/, a literal path: zelhost finds
 # it from its own folder), and the service. The package's dependencies come from the libraries
 # the programs link (dpkg-shlibdeps, of dpkg-dev).
+# Installing and packaging take what is built and build nothing themselves (make package builds
+# first): otherwise every cpack would build every test program of the tree.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS zelhost all3000-sim RUNTIME DESTINATION bin)
 install(TARGETS IO.ALL3000 LIBRARY DESTINATION lib/zelhost/modules)
 install(FILES packaging/zelhost.service DESTINATION lib/systemd/system)
