@@ -37,6 +37,14 @@ THostRun::THostRun(const TRunOptions& options, TMakeToolkit makeToolkit)
       FEvents(options.Json),
       FHost(FEvents, FStore, options.Refuse, options.KernelState.value_or(zel::kKernelStateRunning)) {
     FStore.Load();
+    // Known before anything starts, so that a store without instances ends the run at once.
+    FInstanceIDs = options.Instances;
+    if (options.AllInstances) {
+        FInstanceIDs = FStore.Instances();
+        if (FInstanceIDs.empty())
+            throw EStoreError("the store " + options.Store + " has no instances: add one with zelhost set --store " +
+                              options.Store + " --instance ID Settings/IPAddress=ADDRESS");
+    }
     // Every box being fetched holds a socket and a wake-up descriptor for a while: a host with
     // hundreds of boxes needs more than the usual soft limit of 1024.
     zel::RaiseDescriptorLimit();
@@ -47,13 +55,6 @@ THostRun::THostRun(const TRunOptions& options, TMakeToolkit makeToolkit)
     FHost.Chooser = [this](uint8_t kind, const std::vector<std::string>& names, std::string& chosen) {
         return FToolkit->ChooseVariable(kind, names, chosen);
     };
-    FInstanceIDs = options.Instances;
-    if (options.AllInstances) {
-        FInstanceIDs = FStore.Instances();
-        if (FInstanceIDs.empty())
-            throw EStoreError("the store " + options.Store + " has no instances: add one with zelhost set --store " +
-                              options.Store + " --instance ID Settings/IPAddress=ADDRESS");
-    }
     FHost.Instances.ReserveIDs(FInstanceIDs);
     FHost.Variables.DeclareBindings(FStore);
 
