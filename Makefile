@@ -1,6 +1,7 @@
 # make demo: set up and run the demo; make test: set up and run every test.
 # make sanitize: the tests under AddressSanitizer+UndefinedBehaviorSanitizer, threaded tests under
 # ThreadSanitizer. make bench: benchmarks with comparison table. make fuzz: long fuzz runs.
+# make package: the Debian package (build/zelhost_*.deb) from the build in build.
 # make windows: the 32-bit Windows build (mingw-w64) in build-windows; make windows-test: its tests
 # under wine (part of make test).
 JOBS ?= $(shell nproc)
@@ -8,7 +9,7 @@ FUZZ_SECONDS ?= 600
 NETNS := scripts/in-netns.sh
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all setup build build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot page-art windows windows-test clean
+.PHONY: all setup build package build-fuzz test sanitize bench fuzz fuzz-smoke demo screenshot page-art windows windows-test clean
 
 all: build
 
@@ -18,6 +19,10 @@ setup:
 build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS)
+
+# The package's dependencies come from dpkg-shlibdeps (dpkg-dev, in setup).
+package: build
+	cmake --build build --target package
 
 test: build fuzz-smoke windows-test
 	$(NETNS) ctest --test-dir build --output-on-failure -j $(JOBS)

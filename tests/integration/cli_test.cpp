@@ -1,10 +1,12 @@
 // zelhost's command line as a separate process: set and get, a corrupt store, bad arguments and a
-// module file that cannot be loaded.
+// module file that cannot be loaded; the MQTT options also in-process, for the fields they fill.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
+#include "Options.h"
 #include "Process.h"
 #include "Zelhost.h"
 
@@ -121,9 +123,10 @@ TEST(ZelhostCommandLine, BadArgumentsGiveTheUsageAndExitCode2) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"start"},
-        {"run", "--store", s, "--instance", "1"},
         {"run", "--module", Module, "--instance", "1"},
-        {"run", "--module", Module, "--store", s},
+        {"page", "--module", Module, "--store", s},
+        {"page", "--module", Module, "--store", s, "--instance", "all"},
+        {"set", "--store", s, "--instance", "all", "Settings/IPAddress=1"},
         {"run", "--module", "--store", s, "--instance", "1"},
         {"run", "--module", Module, "--store", s, "--instance", "65536"},
         {"run", "--module", Module, "--store", s, "--instance", "-1"},
@@ -196,4 +199,164 @@ TEST(ZelhostCommandLine, ModuleThatCannotBeLoadedIsAClearError) {
         EXPECT_EQ(r.Out, "");
     }
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"empty.so"}) << "no store was written";
+}
+
+TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
+    TTempDir dir;
+    const std::string s = dir.File("store.xml");
+    // Each row: what follows `run --store S` (or a whole command line, for another command), and
+    // a fragment of the message.
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://h\x7f:1883"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://a b"}, "a control byte or a blank"},
+        {{"--mqtt", "mqtt://"}, "the host is empty"},
+        {{"--mqtt", "mqtt://:1883"}, "the host is empty"},
+        {{"--mqtt", "mqtt://[]:1883"}, "the host is empty"},
+        {{"--mqtt", "mqtt://h:0"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtts://h:65536"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:08a"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:-1"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:1:2"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "http://h"}, "unknown scheme"},
+        {{"--mqtt", "h:1883"}, "unknown scheme"},
+        {{"--mqtt", "mqtt:/h"}, "unknown scheme"},
+        {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"},
+        {{"--mqtt", "mqtt://u:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
+        {{"--mqtt", "mqtt://:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
+        {{"--mqtt", "mqtt://h/x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h?x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://h/u:secret@x"}, "nothing may follow host:port"},
+        {{"--mqtt", "mqtt://@h"}, "the user name before @ is empty"},
+        {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
+        {{"--mqtt", "mqtt://h\xc3\xa9"}, "the host is not a name"},
+        {{"--mqtt", "mqtt://[::1"}, "has no ]"},
+        {{"--mqtt", "mqtt://[::1]1883"}, "only :port may follow"},
+        {{"--mqtt", "mqtt://[fe80::1%eth0]"}, "not an IPv6 address"},
+        {{"--mqtt-prefix", "x"}, "--mqtt-prefix goes with --mqtt URL"},
+        {{"--mqtt-discovery"}, "--mqtt-discovery goes with --mqtt URL"},
+        {{"--mqtt", "mqtt://h", "--mqtt-cafile", "ca.pem"}, "--mqtt-cafile goes with an mqtts:// broker URL"},
+        {{"--mqtt", "mqtts://h", "--mqtt-password-file", "pw"}, "needs a user in the broker URL"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "a\x01"}, "the client id is not UTF-8 text without control"},
+        {{"--mqtt", "mqtt://h", "--mqtt", "mqtt://g"}, "--mqtt is given twice"},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix"}, "--mqtt-prefix needs a value"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery", ""}, "--mqtt-discovery: the topic prefix is empty"},
+        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"},
+         "unknown option \"--mqtt\" for page"},
+        {{"detect", "--module", Module, "--store", s, "--instance", "1", "--mqtt-discovery"}, "unknown option"},
+        {{"set", "--store", s, "--instance", "1", "--mqtt-prefix", "p", "A/B=1"}, "unknown option"},
+    };
+    // Both prefixes follow the rules of a topic's first levels.
+    for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"}) {
+        const std::pair<std::string, std::string> prefixes[] = {
+            {"a/+/b", "wildcards"}, {"#", "wildcards"}, {"a//b", "level is empty"}, {"/a", "level is empty"},
+            {"a/", "level is empty"}, {"$x", "belong to the broker"}, {"a\tb", "without control bytes"},
+            // A C1 control, an overlong '/', a surrogate.
+            {"a\xc2\x85", "without control bytes"}, {"a\xc0\xaf", "not UTF-8"}, {"a\xed\xa0\x80", "not UTF-8"},
+            {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"},
+        };
+        for (const auto& [prefix, message] : prefixes)
+            cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
+    }
+
+    for (const auto& [tail, message] : cases) {
+        std::vector<std::string> args = tail;
+        if (tail.front().starts_with("--")) args.insert(args.begin(), {"run", "--store", s});
+        auto r = Zel(args);
+        const std::string shown = Joined(args).substr(0, 200);
+        EXPECT_EQ(r.ExitCode, 2) << shown << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(message), std::string::npos) << shown << "\n" << r.Err;
+        EXPECT_NE(r.Err.find("usage:"), std::string::npos) << shown;
+        // A mistyped URL is never repeated: it may hold the password.
+        EXPECT_EQ(r.Err.find("secret"), std::string::npos) << shown;
+        EXPECT_EQ(r.Out, "") << shown;
+    }
+    EXPECT_TRUE(dir.Entries().empty()) << "bad arguments touch no store";
+}
+
+TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
+    // Every field, in the order of TMqttOptions, the empty ones left out.
+    auto shown = [](const zelhost::TMqttOptions& o) {
+        std::string s = std::string(o.Tls ? "mqtts " : "mqtt ") + o.User + "@" + o.Host + ":" + std::to_string(o.Port) +
+                        " prefix=" + o.Prefix;
+        for (const auto& [name, value] : {std::pair{" id=", o.ClientId}, {" ca=", o.CaFile}, {" pw=", o.PasswordFile}})
+            if (!value.empty()) s += name + value;
+        return o.DiscoveryPrefix ? s + " discovery=" + *o.DiscoveryPrefix : s;
+    };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // after `run --store s.xml`
+        {{"--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost"},
+        {{"--mqtt", "mqtts://h"}, "mqtts @h:8883 prefix=zelhost"},
+        {{"--mqtt", "MQTT://u@broker.home:1884"}, "mqtt u@broker.home:1884 prefix=zelhost"},
+        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, "mqtts u@b@10.0.0.2:1 prefix=zelhost"},
+        {{"--mqtt", "mqtt://[::1]:65535"}, "mqtt @::1:65535 prefix=zelhost"},
+        {{"--mqtt", "mqtts://[fe80::1]"}, "mqtts @fe80::1:8883 prefix=zelhost"},
+        {{"--mqtt", "mqtt://my_box-1.local:0080"}, "mqtt @my_box-1.local:80 prefix=zelhost"},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/\xe2\x82\xac/a$b"}, "mqtt @h:1883 prefix=home/\xe2\x82\xac/a$b"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
+        {{"--mqtt-discovery", "--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "ha/test"}, "mqtt @h:1883 prefix=zelhost discovery=ha/test"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "pi kitchen"}, "mqtt @h:1883 prefix=zelhost id=pi kitchen"},
+        {{"--mqtt", "mqtts://h", "--mqtt-cafile", "ca.pem"}, "mqtts @h:8883 prefix=zelhost ca=ca.pem"},
+        {{"--mqtt", "mqtt://u@h", "--mqtt-password-file", "pw"}, "mqtt u@h:1883 prefix=zelhost pw=pw"},
+    };
+    for (const auto& [tail, expected] : cases) {
+        std::vector<std::string> args = {"run", "--store", "s.xml"};
+        args.insert(args.end(), tail.begin(), tail.end());
+        const zelhost::TCommandLine cl = zelhost::ParseCommandLine(args);
+        ASSERT_TRUE(cl.Run.Mqtt) << Joined(args);
+        EXPECT_EQ(shown(*cl.Run.Mqtt), expected) << Joined(args);
+    }
+    EXPECT_FALSE(zelhost::ParseCommandLine({"run", "--store", "s.xml"}).Run.Mqtt);
+    // The discovery prefix is optional: a following option is not taken for it.
+    EXPECT_TRUE(
+        zelhost::ParseCommandLine({"run", "--store", "s", "--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}).Run.Json);
+
+}
+
+TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
+    TTempDir dir;
+    std::filesystem::create_directory(dir.File("folder"));
+    const struct {
+        const char* file;      // the password file's contents; "@NAME": that entry of the folder; null: no file
+        const char* variable;  // ZELHOST_MQTT_PASSWORD; null: not set
+        const char* user;
+        const char* password;  // "-": none; "!": an error with the rest of the text in it
+    } cases[] = {
+        {"pw\n", nullptr, "u", "pw"},
+        {"pw\r\n", nullptr, "u", "pw"},
+        {"pw\n\n", nullptr, "u", "pw\n"},
+        {" p w ", nullptr, "u", " p w "},
+        {"", nullptr, "u", ""},
+        {"from file", "from variable", "u", "from file"},
+        {nullptr, "from variable", "u", "from variable"},
+        {nullptr, "", "u", "-"},
+        {nullptr, nullptr, "u", "-"},
+        {nullptr, nullptr, "", "-"},
+        {nullptr, "from variable", "", "!the broker URL names no user"},
+        {"@missing", "from variable", "u", "!cannot read the MQTT password file "},
+        {"@missing", nullptr, "u", "!/missing: No such file or directory"},
+        {"@folder", nullptr, "u", "!/folder: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        zelhost::TMqttOptions o;
+        o.User = c.user;
+        if (c.file) o.PasswordFile = dir.File(c.file[0] == '@' ? c.file + 1 : "password");
+        if (c.file && c.file[0] != '@') WriteFile(o.PasswordFile, c.file);
+        c.variable ? ::setenv("ZELHOST_MQTT_PASSWORD", c.variable, 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
+        std::string result;
+        try {
+            result = zelhost::LoadMqttPassword(o).value_or("-");
+        } catch (const zel::Exception& e) {
+            result = std::string("!") + e.what();
+        }
+        const std::string row = std::string(c.file ? c.file : "(no file)") + " / " + (c.variable ? c.variable : "(unset)");
+        if (c.password[0] == '!') {
+            EXPECT_NE(result.find(c.password + 1), std::string::npos) << row << ": " << result;
+            EXPECT_EQ(result.find("from "), std::string::npos) << row << ": never the password";
+        } else {
+            EXPECT_EQ(result, c.password) << row;
+        }
+    }
+    ::unsetenv("ZELHOST_MQTT_PASSWORD");
 }

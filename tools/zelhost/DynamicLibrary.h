@@ -30,4 +30,10 @@ private:
     std::string FError;
 };
 
+// The file name ending of a library the loader takes: ".so", ".dll".
+extern const char kLibrarySuffix[];
+// The folder of the running program's file, without a trailing separator; empty when the system
+// does not say.
+std::string ExecutableDir();
+
 }  // namespace zelhost

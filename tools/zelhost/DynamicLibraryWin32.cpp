@@ -32,6 +32,23 @@ bool TDynamicLibrary::Open(const std::string& path) {
     return false;
 }
 
+const char kLibrarySuffix[] = ".dll";
+
+std::string ExecutableDir() {
+    // In the ANSI code page, as Open hands paths to the loader.
+    std::string file(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameA(nullptr, file.data(), static_cast<DWORD>(file.size()));
+        if (length == 0) return {};
+        if (length < file.size()) {
+            file.resize(length);
+            break;
+        }
+        file.resize(file.size() * 2);
+    }
+    return file.substr(0, file.find_last_of("\\/"));
+}
+
 void* TDynamicLibrary::Find(const char* name) const noexcept {
     if (!FHandle) return nullptr;
     // The loader hands out code addresses as FARPROC; callers cast to the entry's real type.

@@ -37,6 +37,14 @@ THostRun::THostRun(const TRunOptions& options, TMakeToolkit makeToolkit)
       FEvents(options.Json),
       FHost(FEvents, FStore, options.Refuse, options.KernelState.value_or(zel::kKernelStateRunning)) {
     FStore.Load();
+    // Known before anything starts, so that a store without instances ends the run at once.
+    FInstanceIDs = options.Instances;
+    if (options.AllInstances) {
+        FInstanceIDs = FStore.Instances();
+        if (FInstanceIDs.empty())
+            throw EStoreError("the store " + options.Store + " has no instances: add one with zelhost set --store " +
+                              options.Store + " --instance ID Settings/IPAddress=ADDRESS");
+    }
     // Every box being fetched holds a socket and a wake-up descriptor for a while: a host with
     // hundreds of boxes needs more than the usual soft limit of 1024.
     zel::RaiseDescriptorLimit();
@@ -47,7 +55,7 @@ THostRun::THostRun(const TRunOptions& options, TMakeToolkit makeToolkit)
     FHost.Chooser = [this](uint8_t kind, const std::vector<std::string>& names, std::string& chosen) {
         return FToolkit->ChooseVariable(kind, names, chosen);
     };
-    FHost.Instances.ReserveIDs(options.Instances);
+    FHost.Instances.ReserveIDs(FInstanceIDs);
     FHost.Variables.DeclareBindings(FStore);
 
     // The writes of one SaveSettings come in a burst; the file is written once at the end of the
@@ -63,7 +71,7 @@ THostRun::THostRun(const TRunOptions& options, TMakeToolkit makeToolkit)
 }
 
 bool THostRun::Start() {
-    FLibrary.emplace(FOptions.Module);
+    FLibrary.emplace(FOptions.Module.empty() ? InstalledModule() : FOptions.Module);
     const zel::TZELModuleInfo& info = FLibrary->Info();
     if (!FOptions.Json)
         std::fprintf(stderr, "zelhost: module %s (%s) %s\n", zel::Win1252ToUtf8(zel::hoststr::View(info.Name)).c_str(),
@@ -80,7 +88,7 @@ bool THostRun::Start() {
 
 void THostRun::CreateInstances() {
     const zel::TZELModuleInfo& info = FLibrary->Info();
-    for (uint16_t id : FOptions.Instances) {
+    for (uint16_t id : FInstanceIDs) {
         // Each creation may test its box for a few seconds: a stop must not wait for all of them.
         if (FSignals->Requested()) break;
         zel::IZELModule* module = nullptr;

@@ -58,13 +58,15 @@ class THostRun {
 public:
     // Takes the store for the whole run and loads it, then brings up the toolkit, the host's
     // services and the stop signals. EStoreError (EStoreInUse when another process holds the
-    // store), with the store left untouched.
+    // store; also when every instance of an empty store is asked for), with the store left
+    // untouched.
     THostRun(const TRunOptions& options, TMakeToolkit makeToolkit);
     THostRun(const THostRun&) = delete;
     THostRun& operator=(const THostRun&) = delete;
 
-    // Loads the module and registers it with the host's kernel. False, said on stderr, when the
-    // module refuses; ELoadError when the file is no module.
+    // Loads the module (the installed one when none is named) and registers it with the host's
+    // kernel. False, said on stderr, when the module refuses; ELoadError when the file is no
+    // module or none is installed.
     bool Start();
     // Creates the module's instances in the order asked for, until a stop signal arrives; one that
     // is not created is reported and left out.
@@ -104,6 +106,8 @@ private:
     std::atomic<bool> FFlushQueued{false};
     std::optional<TStopSignals> FSignals;
     std::optional<TModuleLibrary> FLibrary;
+    // The instances asked for: those of the options, or every one of the store.
+    std::vector<uint16_t> FInstanceIDs;
     std::vector<TRunningInstance> FInstances;
 };
 

@@ -13,6 +13,18 @@ std::string HexResult(zel::HRESULT r) {
     return buf;
 }
 
+std::string InstalledModule() {
+    const std::string dir = ExecutableDir();
+    if (dir.empty()) throw ELoadError("no --module given, and the system does not say where zelhost is");
+    const std::string name = std::string("IO.ALL3000") + kLibrarySuffix;
+    const std::string candidates[] = {dir + "/" + name, dir + "/../lib/zelhost/modules/" + name};
+    for (const std::string& candidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::exists(candidate, error)) return candidate;
+    }
+    throw ELoadError("no --module given, and no module installed at " + candidates[0] + " or " + candidates[1]);
+}
+
 TModuleLibrary::TModuleLibrary(const std::string& path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);

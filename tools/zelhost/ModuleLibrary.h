@@ -17,6 +17,11 @@ public:
 // "0x80004005": result codes as people look them up.
 std::string HexResult(zel::HRESULT r);
 
+// The module to load when none is named: IO.ALL3000 beside the program (a build folder), else in
+// ../lib/zelhost/modules from the program's folder (an installation). ELoadError naming both
+// places when neither holds it.
+std::string InstalledModule();
+
 class TModuleLibrary {
 public:
     // Loads the file and calls ZELModuleInfo; ELoadError when any of that fails.

@@ -2,10 +2,17 @@
 
 #include "platform/TextUtils.h"
 
+#include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <set>
 
+#include "MachineName.h"
 #include "SettingsStore.h"
 
 namespace zelhost {
@@ -110,6 +117,154 @@ TAssignment ParseAssignment(const std::string& arg) {
     return a;
 }
 
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+bool HasControlOrBlank(std::string_view s) {
+    for (char c : s)
+        if (IsControl(static_cast<unsigned char>(c)) || c == ' ') return true;
+    return false;
+}
+
+// The code points of `s` when it is well-formed UTF-8 (no overlong forms, no surrogates);
+// nullopt otherwise.
+std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view s) {
+    std::vector<char32_t> points;
+    for (size_t i = 0; i < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        // The lead byte's high one bits count the sequence's bytes: none for ASCII, else 2 to 4.
+        const int ones = std::countl_one(lead);
+        const size_t length = ones == 0 ? 1 : static_cast<size_t>(ones);
+        if (ones == 1 || ones > 4 || i + length > s.size()) return std::nullopt;
+        char32_t point = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return std::nullopt;
+            point = point << 6 | (next & 0x3Fu);
+        }
+        constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < kShortest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return std::nullopt;
+        points.push_back(point);
+        i += length;
+    }
+    return points;
+}
+
+// Text a broker takes as a topic or client id: UTF-8 without C0 or C1 controls (brokers drop a
+// client that sends them).
+bool IsCleanUtf8(std::string_view s) {
+    const auto points = DecodeUtf8(s);
+    if (!points) return false;
+    for (char32_t p : *points)
+        if (p < 0x20 || (p >= 0x7F && p <= 0x9F)) return false;
+    return true;
+}
+
+// `option`'s value as the first levels of every topic: EUsage unless it is a name a subscriber's
+// filter can match level by level.
+std::string CheckTopicPrefix(const std::string& option, const std::string& prefix) {
+    // Far below the 64 KiB of a whole topic, which the names after the prefix need room in.
+    constexpr size_t kMaxPrefix = 32 * 1024;
+    const std::string what = option + " \"" + prefix + "\": ";
+    if (prefix.empty()) throw EUsage(option + ": the topic prefix is empty");
+    if (!IsCleanUtf8(prefix)) throw EUsage(option + ": the topic prefix is not UTF-8 text without control bytes");
+    if (prefix.size() > kMaxPrefix) throw EUsage(option + ": the topic prefix is longer than 32 KiB");
+    if (prefix.find_first_of("+#") != std::string::npos) throw EUsage(what + "+ and # are wildcards, not names");
+    if (prefix.starts_with('/') || prefix.ends_with('/') || prefix.find("//") != std::string::npos)
+        throw EUsage(what + "a topic level is empty (a / at either end or //)");
+    // Brokers keep topics that start with $ for themselves ($SYS).
+    if (prefix.starts_with('$')) throw EUsage(what + "topics that start with $ belong to the broker");
+    return prefix;
+}
+
+// `mqtt[s]://[user@]host[:port]` into the options' connection fields; EUsage for anything else.
+void ParseBrokerUrl(const std::string& url, TMqttOptions& mqtt) {
+    constexpr std::string_view kForm = "mqtt://[user@]host[:port] or mqtts://[user@]host[:port]";
+    // The URL itself is never repeated: a mistyped one may still hold a password.
+    auto bad = [](const std::string& why) { return EUsage("--mqtt: " + why); };
+    if (HasControlOrBlank(url)) throw bad("a control byte or a blank in the broker URL");
+    const size_t schemeEnd = url.find("://");
+    const std::string_view scheme = std::string_view(url).substr(0, schemeEnd);
+    if (schemeEnd != std::string::npos && zel::SameText(scheme, "mqtts"))
+        mqtt.Tls = true;
+    else if (schemeEnd == std::string::npos || !zel::SameText(scheme, "mqtt"))
+        throw bad("unknown scheme: the broker URL is " + std::string(kForm));
+    // The authority ends where a path, a query or a fragment would start; none may follow.
+    std::string_view rest = std::string_view(url).substr(schemeEnd + 3);
+    const size_t authorityEnd = rest.find_first_of("/?#");
+    const std::string_view authority = rest.substr(0, authorityEnd);
+    const size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        const std::string_view user = authority.substr(0, at);
+        if (user.find(':') != std::string_view::npos)
+            throw bad("the broker URL holds a password; the password goes in ZELHOST_MQTT_PASSWORD or "
+                      "--mqtt-password-file, never on the command line (where other users can read it)");
+        if (user.empty()) throw bad("the user name before @ is empty");
+        mqtt.User = user;
+    }
+    if (authorityEnd != std::string_view::npos)
+        throw bad("nothing may follow host:port; the form is " + std::string(kForm));
+    std::string_view hostPort = authority.substr(at == std::string_view::npos ? 0 : at + 1);
+    std::string_view host, port;
+    bool hasPort = false;
+    if (hostPort.starts_with('[')) {
+        const size_t close = hostPort.find(']');
+        if (close == std::string_view::npos) throw bad("the [ of an IPv6 address has no ]");
+        host = hostPort.substr(1, close - 1);
+        const std::string_view after = hostPort.substr(close + 1);
+        if (!after.empty() && !after.starts_with(':')) throw bad("only :port may follow the ] of an IPv6 address");
+        hasPort = !after.empty();
+        port = hasPort ? after.substr(1) : after;
+        if (host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos)
+            throw bad("the host in [] is not an IPv6 address");
+    } else {
+        const size_t colon = hostPort.find(':');
+        host = hostPort.substr(0, colon);
+        hasPort = colon != std::string_view::npos;
+        port = hasPort ? hostPort.substr(colon + 1) : std::string_view();
+        constexpr std::string_view kNameBytes = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_";
+        if (host.find_first_not_of(kNameBytes) != std::string_view::npos)
+            throw bad("the host is not a name, an IPv4 address or an IPv6 address in []");
+    }
+    if (host.empty()) throw bad("the host is empty");
+    mqtt.Host = host;
+    mqtt.Port = mqtt.Tls ? 8883 : 1883;
+    if (hasPort) {
+        uint32_t value = 0;
+        auto [ptr, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+        if (!AllDigits(port) || ec != std::errc() || value < 1 || value > 65535)
+            throw bad("the port is not a number from 1 to 65535");
+        mqtt.Port = static_cast<uint16_t>(value);
+    }
+}
+
+// The --mqtt options given, each by its name; the broker URL under "--mqtt".
+TMqttOptions ParseMqttOptions(const std::map<std::string, std::optional<std::string>>& given) {
+    for (const auto& [option, value] : given)
+        if (option != "--mqtt" && !given.contains("--mqtt")) throw EUsage(option + " goes with --mqtt URL");
+    TMqttOptions mqtt;
+    ParseBrokerUrl(*given.at("--mqtt"), mqtt);
+    for (const auto& [option, value] : given) {
+        if (option == "--mqtt-prefix") {
+            mqtt.Prefix = CheckTopicPrefix(option, *value);
+        } else if (option == "--mqtt-discovery") {
+            mqtt.DiscoveryPrefix = CheckTopicPrefix(option, value.value_or("homeassistant"));
+        } else if (option == "--mqtt-client-id") {
+            if (!IsCleanUtf8(*value) || value->size() > 65535)
+                throw EUsage("--mqtt-client-id: the client id is not UTF-8 text without control bytes, up to 64 KiB");
+            mqtt.ClientId = *value;
+        } else if (option == "--mqtt-cafile") {
+            if (!mqtt.Tls) throw EUsage("--mqtt-cafile goes with an mqtts:// broker URL");
+            mqtt.CaFile = *value;
+        } else if (option == "--mqtt-password-file") {
+            // A login is a user and a password; a password alone is no login the protocol has.
+            if (mqtt.User.empty())
+                throw EUsage("--mqtt-password-file needs a user in the broker URL (mqtt://user@host)");
+            mqtt.PasswordFile = *value;
+        }
+    }
+    return mqtt;
+}
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -124,7 +279,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     std::set<std::string> allowed = {"--store", "--instance"};
     if (command == "run") {
         cl.Command = TCommand::Run;
-        allowed.insert({"--module", "--seconds", "--jsonl", "--kernel-state", "--refuse"});
+        allowed.insert({"--module", "--seconds", "--jsonl", "--kernel-state", "--refuse", "--mqtt", "--mqtt-prefix",
+                        "--mqtt-client-id", "--mqtt-cafile", "--mqtt-password-file", "--mqtt-discovery"});
     } else if (command == "page") {
         cl.Command = TCommand::Page;
         cl.Run.Page = true;
@@ -143,6 +299,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
     std::set<std::string> seen;
     std::string store, instance;
+    std::map<std::string, std::optional<std::string>> mqtt;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!arg.starts_with("--")) {
@@ -154,6 +311,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (!seen.insert(arg).second) throw EUsage(arg + " is given twice");
         if (arg == "--jsonl") {
             cl.Run.Json = true;
+            continue;
+        }
+        // Its prefix is optional: a following argument is taken unless it is the next option.
+        if (arg == "--mqtt-discovery") {
+            mqtt[arg] = i + 1 < args.size() && !args[i + 1].starts_with("--") ? std::optional(args[++i]) : std::nullopt;
             continue;
         }
         if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].starts_with("--"))
@@ -175,10 +337,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.Run.Screenshot = value;
         else if (arg == "--click")
             cl.Run.Click = value;
+        else if (arg.starts_with("--mqtt"))
+            mqtt[arg] = value;
     }
 
     if (store.empty()) throw EUsage(command + " needs --store FILE");
-    if (instance.empty()) throw EUsage(command + " needs --instance ID");
+    if (instance.empty() && cl.Command != TCommand::Run) throw EUsage(command + " needs --instance ID");
     switch (cl.Command) {
         case TCommand::Page:
         case TCommand::Detect:
@@ -188,8 +352,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.Run.Instances.push_back(ParseInstanceID(instance));
             break;
         case TCommand::Run: {
-            if (cl.Run.Module.empty()) throw EUsage("run needs --module PATH");
             cl.Run.Store = store;
+            if (!mqtt.empty()) cl.Run.Mqtt = ParseMqttOptions(mqtt);
+            if (instance.empty() || instance == "all") {
+                cl.Run.AllInstances = true;
+                break;
+            }
             std::set<uint16_t> ids;
             for (const std::string& part : Split(instance, ',')) {
                 uint16_t id = ParseInstanceID(part);
@@ -214,21 +382,35 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 const char* UsageText() {
     return "usage:\n"
-           "  zelhost run --module PATH --store FILE --instance ID[,ID...] [--seconds N] [--jsonl]\n"
-           "              [--kernel-state N] [--refuse LIST]\n"
+           "  zelhost run [--module PATH] --store FILE [--instance ID[,ID...]|all] [--seconds N]\n"
+           "              [--jsonl] [--kernel-state N] [--refuse LIST]\n"
+           "              [--mqtt URL [--mqtt-prefix P] [--mqtt-client-id ID] [--mqtt-cafile FILE]\n"
+           "                          [--mqtt-password-file FILE] [--mqtt-discovery [PREFIX]]]\n"
            "  zelhost set --store FILE --instance ID KEY=VALUE...\n"
            "  zelhost get --store FILE --instance ID\n"
            "  zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png]\n"
            "               [--click NAME] [--kernel-state N] [--jsonl]\n"
            "  zelhost detect --module PATH --store FILE --instance ID [--kernel-state N] [--jsonl]\n"
            "\n"
-           "run        loads the module, creates an instance per ID (0 to 65535) and runs until N seconds\n"
-           "           have passed (fractions allowed) or until SIGINT/SIGTERM; then releases the\n"
-           "           instances, which saves their settings, and writes the store.\n"
+           "run        loads the module, creates an instance per ID (0 to 65535; without --instance or\n"
+           "           with all: every instance the store has) and runs until N seconds have passed\n"
+           "           (fractions allowed) or until SIGINT/SIGTERM; then releases the instances, which\n"
+           "           saves their settings, and writes the store.\n"
+           "  --module PATH    the module file; without it, IO.ALL3000 beside zelhost, else in\n"
+           "                   ../lib/zelhost/modules from zelhost's folder (where it is installed)\n"
            "  --jsonl          one JSON object per event and line instead of readable lines\n"
            "  --kernel-state N what the kernel reports as its state (default 10013, running)\n"
            "  --refuse LIST    services to refuse, comma-separated: settings, variables, instances,\n"
            "                   scripter, debug\n"
+           "  --mqtt URL       also sends the readings to the MQTT broker at mqtt://[user@]host[:port]\n"
+           "                   (port 1883) or mqtts://[user@]host[:port] (TLS, port 8883)\n"
+           "  --mqtt-prefix P  the first levels of every topic (default zelhost)\n"
+           "  --mqtt-client-id ID  the client id at the broker (default zelhost-<this host's name>)\n"
+           "  --mqtt-cafile FILE   the CA certificates for mqtts (default: the system's)\n"
+           "  --mqtt-password-file FILE  the login's password, the file's first line; without it,\n"
+           "                   ZELHOST_MQTT_PASSWORD (never on the command line)\n"
+           "  --mqtt-discovery [PREFIX]  announces each bound input as a sensor under PREFIX\n"
+           "                   (default homeassistant)\n"
            "set        stores values for one instance; KEY is the section path and the key joined by\n"
            "           \"/\" (Settings/IPAddress, Settings/S3/VarName); VALUE is taken byte for byte.\n"
            "get        prints the instance's values as KEY=VALUE lines in store order, byte for byte.\n"
@@ -246,6 +428,45 @@ const char* UsageText() {
            "\n"
            "Environment: ZELHOST_SELECT=NAME answers the variable selector with NAME instead of a\n"
            "dialog; set but empty, it refuses every selection.\n";
+}
+
+}  // namespace zelhost
+
+namespace zelhost {
+
+std::optional<std::string> LoadMqttPassword(const TMqttOptions& options) {
+    std::optional<std::string> password;
+    if (!options.PasswordFile.empty()) {
+        const std::string& name = options.PasswordFile;
+        std::FILE* file = std::fopen(name.c_str(), "rb");
+        if (!file) throw zel::Exception("cannot read the MQTT password file " + name + ": " + std::strerror(errno));
+        std::string text;
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+        // A folder opens on some systems and fails only at the first read.
+        const int error = std::ferror(file) ? errno : 0;
+        std::fclose(file);
+        if (error != 0)
+            throw zel::Exception("cannot read the MQTT password file " + name + ": " + std::strerror(error));
+        // Editors end the last line; the line break is not part of the password.
+        if (text.ends_with("\r\n"))
+            text.resize(text.size() - 2);
+        else if (text.ends_with('\n'))
+            text.pop_back();
+        password = std::move(text);
+    } else if (const char* variable = std::getenv("ZELHOST_MQTT_PASSWORD"); variable && *variable) {
+        // Set but empty is how a commented-out line of /etc/default/zelhost often ends up.
+        password = variable;
+    }
+    if (password && options.User.empty())
+        throw zel::Exception("an MQTT password is given but the broker URL names no user (mqtt://user@host)");
+    return password;
+}
+
+std::string DefaultClientId() {
+    const std::string name = MachineName();
+    return name.empty() ? "zelhost" : "zelhost-" + name;
 }
 
 }  // namespace zelhost

@@ -1,7 +1,9 @@
 #pragma once
 // The command line:
-//   zelhost run --module PATH --store FILE --instance ID[,ID...] [--seconds N] [--jsonl]
+//   zelhost run [--module PATH] --store FILE [--instance ID[,ID...]|all] [--seconds N] [--jsonl]
 //               [--kernel-state N] [--refuse LIST]
+//               [--mqtt URL [--mqtt-prefix P] [--mqtt-client-id ID] [--mqtt-cafile FILE]
+//                           [--mqtt-password-file FILE] [--mqtt-discovery [PREFIX]]]
 //   zelhost set --store FILE --instance ID KEY=VALUE...
 //   zelhost get --store FILE --instance ID
 //   zelhost page --module PATH --store FILE --instance ID [--screenshot FILE.png] [--click NAME]
@@ -95,5 +97,13 @@ struct TCommandLine {
 // `args` without the program name. EUsage for anything that is not exactly the forms above.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 const char* UsageText();
+
+// The broker's password, read when the bridge starts: the password file's contents without one
+// trailing line break, else ZELHOST_MQTT_PASSWORD when it is set and not empty, else none. zel::Exception, with
+// the reason but never the contents, when the file cannot be read or a password comes with a URL
+// that names no user (a login needs both).
+std::optional<std::string> LoadMqttPassword(const TMqttOptions& options);
+// "zelhost-" and this machine's name: the client id when --mqtt-client-id is not given.
+std::string DefaultClientId();
 
 }  // namespace zelhost
