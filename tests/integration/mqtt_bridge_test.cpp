@@ -220,7 +220,7 @@ TEST(MqttBridge, CommandsRunOnTheMainThreadAtMostOneOfAKindQueued) {
     } rows[] = {
         {{"update"}, {}, 1, 0, "mqtt:", 0},
         {{"update", "update"}, {}, 2, 0, "mqtt:", 0},  // one after the other: nothing queued
-        {{"detect"}, {}, 0, 1, "mqtt:", 0},
+        {{"detect"}, {}, 0, 1, "instance 1: sensors detected and saved", 1},
         {{"xyz"}, {}, 0, 0, R"(instance 1: command \"xyz\" ignored)", 1},
         {{"UPDATE"}, {}, 0, 0, R"(command \"UPDATE\" ignored)", 1},
         {{std::string("up\ndate")}, {}, 0, 0, R"(command \"up%0Adate\" ignored)", 1},
@@ -266,8 +266,11 @@ TEST(MqttBridge, CommandsThatCannotRunAreNoticesAndNothingRunsAfterRelease) {
     run.Box.OnSave = [&] { Bind(run.Store, 1, 0, "Outside", "3"); };
     run.Link().Calls.clear();
     run.Command("detect");
-    ASSERT_EQ(run.Calls("publish").size(), 2u);
-    EXPECT_NE(run.Calls("publish")[0].Payload.find(R"("device_class":"humidity")"), std::string::npos);
+    auto published = run.Calls("publish");
+    ASSERT_EQ(published.size(), 3u);  // the sensor's and the button's configs, and the notice on p/q/log
+    EXPECT_EQ(published[0].Topic, "ha/sensor/box_2E1/i1_s0/config");
+    EXPECT_NE(published[0].Payload.find(R"("device_class":"humidity")"), std::string::npos);
+    EXPECT_EQ(published[2].Topic, "p/q/log");
 
     // A command posted before the release runs after it: it is dropped.
     run.Link().Hooks.Message("p/q/instance/1/command", "update");

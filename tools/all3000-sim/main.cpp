@@ -30,12 +30,13 @@ namespace {
 
 constexpr int kInputs = 8;
 constexpr const char* kUsage =
-    "usage: all3000-sim [--port N] [--sensor I=CODE]... [--device-name NAME] [--mode MODE]\n"
+    "usage: all3000-sim [--port N] [--sensor I=CODE]... [--device-name NAME] [--mode MODE] [--delay MS]\n"
     "  --port N          port on 127.0.0.1 (0, the default: any free port)\n"
     "  --sensor I=CODE   sensor code of input I (0..7); 0: nothing connected\n"
     "  --device-name N   the box's name (default \"ALL3000 Simulator\")\n"
     "  --mode MODE       normal (default), hang, slow, close, reset, cut, garbage, chunked, http10,\n"
-    "                    status:NNN, comma\n";
+    "                    status:NNN, comma\n"
+    "  --delay MS        wait MS milliseconds before each reply (a box that is slow to answer)\n";
 
 struct TOptions {
     int Port = 0;
@@ -43,6 +44,7 @@ struct TOptions {
     std::string DeviceName = "ALL3000 Simulator";
     std::string Mode = "normal";
     int Status = 200;
+    int DelayMs = 0;
 };
 
 TOptions GOptions;
@@ -82,6 +84,8 @@ TOptions ParseOptions(int argc, char** argv) {
                 !ParseInt(v.substr(eq + 1), -32768, 32767, code))
                 Usage("bad sensor " + v + " (I=CODE, I from 0 to 7)");
             o.Codes[input] = code;
+        } else if (a == "--delay") {
+            if (!ParseInt(v, 0, 600000, o.DelayMs)) Usage("bad delay " + v);
         } else if (a == "--device-name") {
             o.DeviceName = v;
         } else if (a == "--mode") {
@@ -224,6 +228,7 @@ void Serve(int fd, std::string peer) {
     std::string line = head.substr(0, head.find("\r\n"));
     std::string path = line.size() > 4 && line.rfind("GET ", 0) == 0 ? line.substr(4, line.find(' ', 4) - 4) : "";
     const std::string& mode = GOptions.Mode;
+    if (GOptions.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(GOptions.DelayMs));
     std::string outcome;
     bool reset = false;
     if (head.find("\r\n\r\n") == std::string::npos) {

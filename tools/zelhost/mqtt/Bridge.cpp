@@ -232,7 +232,11 @@ private:
             FContext.Events.Notice(who + CommandName(kind) + " failed (" + Hex(r) + ")");
             return;
         }
-        if (kind == TCommandKind::Detect) PublishDiscovery({id});
+        if (kind == TCommandKind::Detect) {
+            PublishDiscovery({id});
+            // Detection runs rarely and shows nothing else when it worked.
+            FContext.Events.Notice(who + "sensors detected and saved");
+        }
     }
 
     TRunContext FContext;
