@@ -6,8 +6,12 @@ import contextlib
 import json
 import os
 import re
+import getpass
 import resource
+import shutil
+import socket
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -95,14 +99,54 @@ def simulator(build, *args):
         sim.wait()
 
 
-def run_host(build, store, ids, seconds, *extra, grace=120):
+@contextlib.contextmanager
+def broker():
+    """A running MQTT broker (Debian's mosquitto) on a free port of 127.0.0.1 with a private config,
+    yielding (port, pid); stopped on leaving."""
+    binary = "/usr/sbin/mosquitto" if os.access("/usr/sbin/mosquitto", os.X_OK) else shutil.which("mosquitto")
+    if not binary:
+        raise RuntimeError("no mosquitto: run scripts/setup-deps.sh")
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    with tempfile.TemporaryDirectory() as work:
+        config = os.path.join(work, "mosquitto.conf")
+        with open(config, "w") as f:
+            # Started as root, the broker would switch to another user: it stays ours.
+            f.write(f"user {getpass.getuser()}\nlistener {port} 127.0.0.1\nallow_anonymous true\n"
+                    "persistence false\nlog_dest none\n")
+        process = subprocess.Popen([binary, "-c", config], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), timeout=1):
+                    break
+                if process.poll() is not None:
+                    raise RuntimeError("the MQTT broker did not start")
+                time.sleep(0.05)
+            yield port, process.pid
+        finally:
+            process.terminate()
+            process.wait()
+
+
+def cpu_seconds(pid):
+    """The CPU time (user + system, every thread) process `pid` has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def run_host(build, store, ids, seconds, *extra, grace=120, on_start=None):
     """Runs zelhost with `ids` for `seconds` and yields (seconds since its start, event) for every
     JSON line as it arrives: zelhost's lines carry no time, and it flushes each one. A host still
-    running `grace` seconds after its run should have ended is killed."""
+    running `grace` seconds after its run should have ended is killed. `on_start` is called with
+    the host's pid once it runs."""
     cmd = [program(build, "zelhost"), "run", "--module", program(build, "IO.ALL3000.so"), "--store", store,
            "--instance", ",".join(str(i) for i in ids), "--seconds", str(seconds), "--jsonl", *extra]
     start = time.monotonic()
     host = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if on_start:
+        on_start(host.pid)
     # A host that never ends would keep its output open, and the loop below waiting for ever.
     watchdog = threading.Timer(seconds + grace, host.kill)
     watchdog.start()
