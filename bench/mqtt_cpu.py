@@ -31,7 +31,8 @@ def measure(build, store, count, seconds, extra, broker_pid=None):
     created = None
     marks = {}  # "open"/"close" -> (time, zelhost CPU, broker CPU)
     updates = {i: [] for i in range(1, count + 1)}
-    for now, e in zelbench.run_host(build, store, range(1, count + 1), SETTLE + seconds + INTERVAL + 20, *extra,
+    # Long enough for a slow start; the run is ended as soon as the window closes.
+    for now, e in zelbench.run_host(build, store, range(1, count + 1), SETTLE + seconds + 300, *extra,
                                     on_start=pid.append):
         if e.get("event") == "log" and e.get("text") == "Interface Create" and e.get("sender") == f"ALL3000 #{count}":
             created = now
@@ -42,6 +43,8 @@ def measure(build, store, count, seconds, extra, broker_pid=None):
             if created is not None and name not in marks and now >= created + at:
                 marks[name] = (now, zelbench.cpu_seconds(pid[0]),
                                zelbench.cpu_seconds(broker_pid) if broker_pid else 0.0)
+        if "close" in marks:
+            break  # leaving the loop ends the host
     if len(marks) < 2:
         raise RuntimeError("the host did not start every instance, or ended early")
     (t0, cpu0, b0), (t1, cpu1, b1) = marks["open"], marks["close"]
