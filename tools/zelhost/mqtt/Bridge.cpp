@@ -10,7 +10,7 @@
 
 #include "Discovery.h"
 #include "MqttLink.h"
-#include "PendingOptions.h"
+#include "Options.h"
 #include "Topics.h"
 #include "device/IO.ALL3000_Types.h"
 #include "platform/TextUtils.h"
