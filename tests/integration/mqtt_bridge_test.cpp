@@ -1,6 +1,6 @@
 // The bridge in-process, over a link that records what it is asked: events to topics, discovery
-// from the store with stale configs cleared, and commands run on the main thread, queued while
-// one runs.
+// from the store with stale configs cleared per instance, and commands that cannot run. Commands
+// that run and wait their turn are tested against a real broker (mqtt_run_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,13 +43,11 @@ private:
     std::deque<std::function<void()>> FPosted;
 };
 
-// An instance that counts its commands; during one it can run what `During` holds, as the
-// module's nested event loop runs what arrives meanwhile.
+// An instance that counts its updates and saves, answering every command with Result.
 class TFakeBox final : public zel::IZELALL3000 {
 public:
-    int Updates = 0, Detections = 0, Saves = 0;
+    int Updates = 0, Saves = 0;
     zel::HRESULT Result = zel::S_OK;
-    std::function<void()> During;
     std::function<void()> OnSave;
 
     zel::HRESULT QueryInterface(const zel::TGUID& iid, void** obj) override {
@@ -71,13 +69,9 @@ public:
     int32_t GetRefCount() override { return 1; }
     zel::HRESULT GetConfiguration(zel::TZELALL3000Settings&) override { return zel::E_NOTIMPL; }
     zel::HRESULT SetConfiguration(const zel::TZELALL3000Settings&) override { return zel::E_NOTIMPL; }
-    zel::HRESULT DetectSensors() override { return Run(Detections); }
-    zel::HRESULT UpdateNow() override { return Run(Updates); }
-
-private:
-    zel::HRESULT Run(int& count) {
-        ++count;
-        if (auto during = std::exchange(During, nullptr)) during();
+    zel::HRESULT DetectSensors() override { return Result; }
+    zel::HRESULT UpdateNow() override {
+        ++Updates;
         return Result;
     }
 };
@@ -208,41 +202,6 @@ TEST(MqttBridge, DiscoveryPublishesTheRunsInstancesAndClearsWhatIsNoLongerBound)
     EXPECT_EQ(ReadPublishedConfigs(sidecar).size(), 3u);
 }
 
-TEST(MqttBridge, CommandsRunOnTheMainThreadAtMostOneOfAKindQueued) {
-    // commands | what arrives while the first runs | updates | detections | notice | times
-    const struct {
-        std::vector<std::string> commands;
-        std::vector<std::string> during;
-        int updates;
-        int detections;
-        const char* notice;
-        int notices;
-    } rows[] = {
-        {{"update"}, {}, 1, 0, "mqtt:", 0},
-        {{"update", "update"}, {}, 2, 0, "mqtt:", 0},  // one after the other: nothing queued
-        {{"detect"}, {}, 0, 1, "instance 1: sensors detected and saved", 1},
-        {{"xyz"}, {}, 0, 0, R"(instance 1: command \"xyz\" ignored)", 1},
-        {{"UPDATE"}, {}, 0, 0, R"(command \"UPDATE\" ignored)", 1},
-        {{std::string("up\ndate")}, {}, 0, 0, R"(command \"up%0Adate\" ignored)", 1},
-        {{"update"}, {"update", "update", "update"}, 2, 0, R"(\"update\" is already queued)", 2},
-        {{"update"}, {"update", "update", "detect", "detect"}, 2, 1, "is already queued", 2},
-        {{"detect"}, {"update", "detect"}, 1, 2, "is already queued", 0},
-    };
-    for (const auto& row : rows) {
-        TBridgeRun run;
-        run.Start();
-        if (!row.during.empty())
-            run.Box.During = [&] {
-                for (const std::string& c : row.during) run.Command(c);
-            };
-        for (const std::string& c : row.commands) run.Command(c);
-        EXPECT_EQ(run.Box.Updates, row.updates) << row.commands[0] << " + " << row.during.size();
-        EXPECT_EQ(run.Box.Detections, row.detections) << row.commands[0] << " + " << row.during.size();
-        EXPECT_EQ(run.Box.Saves, row.detections) << "a detection saves the settings";
-        EXPECT_EQ(run.Notices(row.notice), row.notices) << row.notice;
-    }
-}
-
 TEST(MqttBridge, CommandsThatCannotRunAreNoticesAndNothingRunsAfterRelease) {
     TBridgeRun run("ha");
     Bind(run.Store, 1, 0, "Outside", "1");
@@ -250,6 +209,8 @@ TEST(MqttBridge, CommandsThatCannotRunAreNoticesAndNothingRunsAfterRelease) {
 
     run.Command("update", 9);
     EXPECT_EQ(run.Notices("instance 9: not running here"), 1);
+    run.Command("up\ndate");  // shown escaped, never as a line break in the notice
+    EXPECT_EQ(run.Notices(R"(instance 1: command \"up%0Adate\" ignored)"), 1);
     run.Link().Hooks.Message("p/q/instance/1/status", "update");  // not a command topic
     run.Toolkit.RunPosted();
 

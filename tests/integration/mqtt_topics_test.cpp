@@ -1,11 +1,8 @@
 // The bridge's names and payloads without a broker: topic levels for variable names (every name
-// its own level, decoded back by a plain reference decoder), node ids, command topics, and the
-// discovery config of each sensor type read as JSON.
+// its own level, decoded back by a plain reference decoder), node ids, command topics, and which
+// inputs count as bound. The discovery configs themselves are read from a real broker
+// (mqtt_run_test.cpp).
 #include <gtest/gtest.h>
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <map>
 #include <optional>
@@ -155,68 +152,4 @@ TEST(MqttDiscovery, BoundInputsFollowTheModulesReadingOfTheType) {
             EXPECT_EQ(inputs[0].Name, c.varName);
         }
     }
-}
-
-TEST(MqttDiscovery, EachSensorTypeGetsItsComponentUnitAndClass) {
-    // The simulated box's inputs: types 1,2,3,4,5,6 and the names that need escaping.
-    const char* names[] = {"Out/Temp", "Pressure", "Moist\xB0", "Door", "Analog", "Counter"};
-    std::vector<TBoundInput> inputs;
-    for (int i = 0; i < 6; ++i) inputs.push_back({i, names[i], static_cast<uint8_t>(i + 1)});
-    const TDiscoveryNames discovery{"ha", "zelhost-pi", TTopics("zelhost")};
-    auto configs = DiscoveryConfigs(discovery, 7, inputs);
-    ASSERT_EQ(configs.size(), 7u);
-
-    // topic | device_class | unit | state_class | payload_on ("" where the field is absent)
-    const struct {
-        const char* topic;
-        const char* deviceClass;
-        const char* unit;
-        const char* stateClass;
-        const char* payloadOn;
-    } rows[] = {
-        {"ha/sensor/zelhost-pi/i7_s0/config", "temperature", "\u00B0C", "measurement", ""},
-        {"ha/sensor/zelhost-pi/i7_s1/config", "atmospheric_pressure", "hPa", "measurement", ""},
-        {"ha/sensor/zelhost-pi/i7_s2/config", "humidity", "%", "measurement", ""},
-        {"ha/binary_sensor/zelhost-pi/i7_s3/config", "", "", "", "ON"},
-        {"ha/sensor/zelhost-pi/i7_s4/config", "", "", "measurement", ""},
-        {"ha/sensor/zelhost-pi/i7_s5/config", "", "", "total_increasing", ""},
-    };
-    const char* stateTopics[] = {"zelhost/variable/Out%2FTemp", "zelhost/variable/Pressure", "zelhost/variable/Moist\u00B0",
-                                 "zelhost/variable/Door", "zelhost/variable/Analog", "zelhost/variable/Counter"};
-    auto field = [](const QJsonObject& o, const char* key) { return o[key].toString().toStdString(); };
-    auto expectCommon = [&](const QJsonObject& o, const std::string& topic) {
-        QJsonArray availability = o["availability"].toArray();
-        ASSERT_EQ(availability.size(), 2) << topic;
-        EXPECT_EQ(field(availability[0].toObject(), "topic"), "zelhost/status");
-        EXPECT_EQ(field(availability[1].toObject(), "topic"), "zelhost/instance/7/status");
-        EXPECT_EQ(field(availability[1].toObject(), "value_template"),
-                  "{{ 'online' if value == '102' else 'offline' }}");
-        EXPECT_EQ(field(o, "availability_mode"), "all");
-        QJsonObject device = o["device"].toObject();
-        EXPECT_EQ(device["identifiers"].toArray(), QJsonArray{"zelhost-pi_i7"}) << topic;
-        EXPECT_EQ(field(device, "name"), "ALL3000 #7");
-    };
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        const auto& row = rows[i];
-        EXPECT_EQ(configs[i].Topic, row.topic);
-        QJsonParseError error{};
-        QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(configs[i].Payload), &error).object();
-        ASSERT_EQ(error.error, QJsonParseError::NoError) << configs[i].Payload;
-        EXPECT_EQ(field(o, "name"), zel::Win1252ToUtf8(names[i]));
-        EXPECT_EQ(field(o, "unique_id"), "zelhost-pi_i7_s" + std::to_string(i));
-        EXPECT_EQ(field(o, "state_topic"), stateTopics[i]);
-        EXPECT_EQ(field(o, "device_class"), row.deviceClass) << row.topic;
-        EXPECT_EQ(field(o, "unit_of_measurement"), row.unit) << row.topic;
-        EXPECT_EQ(field(o, "state_class"), row.stateClass) << row.topic;
-        EXPECT_EQ(field(o, "payload_on"), row.payloadOn) << row.topic;
-        EXPECT_EQ(field(o, "payload_off"), *row.payloadOn ? "OFF" : "") << row.topic;
-        expectCommon(o, row.topic);
-    }
-    EXPECT_EQ(configs[6].Topic, "ha/button/zelhost-pi/i7_update/config");
-    QJsonObject button = QJsonDocument::fromJson(QByteArray::fromStdString(configs[6].Payload)).object();
-    EXPECT_EQ(field(button, "name"), "Update now");
-    EXPECT_EQ(field(button, "unique_id"), "zelhost-pi_i7_update");
-    EXPECT_EQ(field(button, "command_topic"), "zelhost/instance/7/command");
-    EXPECT_EQ(field(button, "payload_press"), "update");
-    expectCommon(button, configs[6].Topic);
 }
