@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Bridge.h"
 #include "HostRun.h"
 #include "Options.h"
 #include "SettingsStore.h"
@@ -63,10 +64,13 @@ int main(int argc, char** argv) {
             case TCommand::Help: std::fputs(UsageText(), stdout); return 0;
             case TCommand::Run:
             case TCommand::Page:
-            case TCommand::Detect: return RunHost(cl.Run, MakeToolkit);
+            case TCommand::Detect: return RunHost(cl.Run, MakeToolkit, cl.Run.Mqtt ? MakeMqttBridge : nullptr);
             case TCommand::Set: return RunSet(cl.Set);
             case TCommand::Get: return RunGet(cl.Get);
         }
+    } catch (const EUsage& e) {  // an option this build cannot serve
+        std::fprintf(stderr, "zelhost: %s\n", e.what());
+        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zelhost: %s\n", e.what());
     } catch (...) {
