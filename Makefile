@@ -55,6 +55,7 @@ bench: setup windows
 	$(NETNS) python3 bench/host_scale.py build-bench
 	$(NETNS) python3 bench/many_boxes.py build-bench
 	$(NETNS) python3 bench/update_cpu.py build-bench build-windows
+	$(NETNS) python3 bench/mqtt_cpu.py build-bench
 
 demo: build
 	$(NETNS) scripts/demo.sh build
