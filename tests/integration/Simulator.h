@@ -1,0 +1,46 @@
+#pragma once
+// all3000-sim on a free port of 127.0.0.1 for as long as the object lives, and a store that points
+// an instance at it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Process.h"
+#include "Zelhost.h"
+
+namespace zeltest {
+
+class TSimulator {
+public:
+    explicit TSimulator(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {ALL3000_SIM_BIN, "--port", "0"});
+        FProcess = std::make_unique<TChildProcess>(args);
+        EXPECT_TRUE(FProcess->WaitForOutput("\n", 5000));
+        FAddress = FProcess->Output().substr(FProcess->Output().find("127.0.0.1:"));
+        FAddress.resize(FAddress.find('\n'));
+    }
+    const std::string& Address() const { return FAddress; }
+
+private:
+    std::unique_ptr<TChildProcess> FProcess;
+    std::string FAddress;
+};
+
+// Instance `instance` of `store` polls `address` every `interval` seconds with inputs bound as
+// "name:type", in input order.
+inline void BindBox(const std::string& store, const std::string& address, const std::vector<std::string>& bindings,
+                    int instance, int interval) {
+    std::vector<std::string> args = {"set", "--store", store, "--instance", std::to_string(instance),
+                                     "Settings/IPAddress=" + address, "Settings/Interval=" + std::to_string(interval)};
+    for (size_t i = 0; i < bindings.size(); ++i) {
+        size_t colon = bindings[i].rfind(':');
+        args.push_back("Settings/S" + std::to_string(i) + "/VarName=" + bindings[i].substr(0, colon));
+        args.push_back("Settings/S" + std::to_string(i) + "/DeviceType=" + bindings[i].substr(colon + 1));
+    }
+    auto r = Zel(args);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+}
+
+}  // namespace zeltest
