@@ -2,6 +2,7 @@
 // bridge leaves retained, and the commands it takes, as any other MQTT client sees them.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -40,6 +41,19 @@ struct TBridgeRig {
 
 QJsonObject Json(const std::string& payload) { return QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object(); }
 std::string Field(const QJsonObject& o, const char* key) { return o[key].toString().toStdString(); }
+
+// Every entity of instance 1: its device, and online while zelhost is and the instance is connected.
+void ExpectDeviceAndAvailability(const QJsonObject& config) {
+    QJsonObject device = config["device"].toObject();
+    EXPECT_EQ(device["identifiers"].toArray(), QJsonArray{"rig_i1"});
+    EXPECT_EQ(Field(device, "name"), "ALL3000 #1");
+    QJsonArray availability = config["availability"].toArray();
+    ASSERT_EQ(availability.size(), 2);
+    EXPECT_EQ(Field(availability[0].toObject(), "topic"), "zelhost/status");
+    EXPECT_EQ(Field(availability[1].toObject(), "topic"), "zelhost/instance/1/status");
+    EXPECT_EQ(Field(availability[1].toObject(), "value_template"), "{{ 'online' if value == '102' else 'offline' }}");
+    EXPECT_EQ(Field(config, "availability_mode"), "all");
+}
 
 size_t Count(const std::string& text, const std::string& needle) {
     size_t n = 0;
@@ -106,9 +120,15 @@ TEST(ZelhostMqtt, ValuesAndDiscoveryOfEachSensorTypeWithNamesThatNeedEscaping) {
         EXPECT_EQ(Field(config, "device_class"), row.deviceClass) << topic;
         EXPECT_EQ(Field(config, "unit_of_measurement"), row.unit) << topic;
         EXPECT_EQ(Field(config, "state_class"), row.stateClass) << topic;
-        EXPECT_EQ(Field(config["device"].toObject(), "name"), "ALL3000 #1");
+        EXPECT_EQ(Field(config, "payload_on"), row.isSwitch ? "ON" : "") << topic;
+        ExpectDeviceAndAvailability(config);
     }
-    EXPECT_EQ(Field(Json(configs["ha/button/rig/i1_update/config"].Payload), "command_topic"), "zelhost/instance/1/command");
+    QJsonObject button = Json(configs["ha/button/rig/i1_update/config"].Payload);
+    EXPECT_EQ(Field(button, "name"), "Update now");
+    EXPECT_EQ(Field(button, "unique_id"), "rig_i1_update");
+    EXPECT_EQ(Field(button, "command_topic"), "zelhost/instance/1/command");
+    EXPECT_EQ(Field(button, "payload_press"), "update");
+    ExpectDeviceAndAvailability(button);
     EXPECT_EQ(rig.Retained("zelhost/instance/1/status")["zelhost/instance/1/status"].Payload, "102");
 
     // The next run, with the pressure input unbound: its config is cleared, the others stay.
