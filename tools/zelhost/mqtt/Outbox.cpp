@@ -1,0 +1,109 @@
+#include "Outbox.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace zelhost {
+
+bool TOutbox::MarkPending(const std::string& topic, TEntry& entry) {
+    if (entry.Pending) return false;
+    entry.Pending = true;
+    FPending.push_back(topic);
+    return FPending.size() == 1;
+}
+
+bool TOutbox::Put(TOutMessage message) {
+    std::lock_guard lock(FLock);
+    auto it = FEntries.find(message.Topic);
+    if (it == FEntries.end()) {
+        if (FEntries.size() >= FTopicCap) {
+            if (FDropped) return false;
+            FDropped = FDropNoticeDue = true;
+            return true;
+        }
+        it = FEntries.emplace(std::move(message.Topic), TEntry{}).first;
+        it->second.Order = FNextOrder++;
+    }
+    TEntry& e = it->second;
+    e.Payload = std::move(message.Payload);
+    e.Retain = message.Retain;
+    e.Qos = message.Qos;
+    e.Forget = false;
+    return MarkPending(it->first, e);
+}
+
+bool TOutbox::Clear(std::string topic) {
+    std::lock_guard lock(FLock);
+    auto it = FEntries.find(topic);
+    // A topic never put has nothing to forget, but may be on the broker from an earlier run.
+    if (it == FEntries.end()) {
+        it = FEntries.emplace(std::move(topic), TEntry{}).first;
+        it->second.Order = FNextOrder++;
+    }
+    TEntry& e = it->second;
+    e.Payload.clear();
+    e.Retain = true;
+    e.Qos = 1;
+    e.Forget = true;
+    return MarkPending(it->first, e);
+}
+
+std::optional<TOutMessage> TOutbox::Take() {
+    std::lock_guard lock(FLock);
+    while (!FPending.empty()) {
+        std::string topic = std::move(FPending.front());
+        FPending.pop_front();
+        auto it = FEntries.find(topic);
+        if (it == FEntries.end() || !it->second.Pending) continue;
+        TEntry& e = it->second;
+        e.Pending = false;
+        TOutMessage m{std::move(topic), e.Payload, e.Retain, e.Qos};
+        if (!e.Retain || e.Forget) {
+            m.Payload = std::move(e.Payload);
+            FEntries.erase(it);
+        }
+        return m;
+    }
+    return std::nullopt;
+}
+
+void TOutbox::Requeue(std::string_view first) {
+    std::lock_guard lock(FLock);
+    auto resent = [&](const std::string& topic, const TEntry& e) { return e.Retain && !e.Forget && topic != first; };
+    std::vector<std::pair<uint64_t, const std::string*>> retained;
+    for (const auto& [topic, e] : FEntries)
+        if (resent(topic, e)) retained.emplace_back(e.Order, &topic);
+    std::sort(retained.begin(), retained.end());
+    std::deque<std::string> pending;
+    bool firstQueued = false;
+    if (auto it = FEntries.find(first); it != FEntries.end() && it->second.Retain && !it->second.Forget) {
+        it->second.Pending = firstQueued = true;
+        pending.emplace_back(first);
+    }
+    for (const auto& [order, topic] : retained) {
+        FEntries.find(*topic)->second.Pending = true;
+        pending.push_back(*topic);
+    }
+    // What else was pending (not retained, or a Clear) follows, in its order.
+    for (std::string& topic : FPending) {
+        auto it = FEntries.find(topic);
+        if (it != FEntries.end() && it->second.Pending && !(firstQueued && topic == first) &&
+            !resent(topic, it->second))
+            pending.push_back(std::move(topic));
+    }
+    FPending = std::move(pending);
+}
+
+std::optional<std::string> TOutbox::TakeNotice() {
+    std::lock_guard lock(FLock);
+    if (!FDropNoticeDue) return std::nullopt;
+    FDropNoticeDue = false;
+    return "mqtt: more than " + std::to_string(FTopicCap) + " topics: messages to new topics are dropped";
+}
+
+bool TOutbox::Empty() const {
+    std::lock_guard lock(FLock);
+    return FPending.empty();
+}
+
+}  // namespace zelhost
