@@ -125,6 +125,23 @@ TEST(MqttLink, ValuesRetainedAndOfflineOnCleanStop) {
     EXPECT_EQ(retained.size(), 8u);
 }
 
+// Far more topics than the link hands the library at once: the rest wait in the outbox and follow
+// as acknowledgements come, each with its latest value.
+TEST(MqttLink, ManyTopicsArriveWithTheirLatestValues) {
+    constexpr int kTopics = 1000;
+    TBroker broker;
+    TNotices notices;
+    TMqttLink link(Settings(broker), notices.Hooks());
+    auto topic = [](int i) { return "zt/variable/v" + std::to_string(i); };
+    for (int i = 0; i < kTopics; ++i) link.Publish(topic(i), "old", true, 1);
+    for (int i = 0; i < kTopics; i += 2) link.Publish(topic(i), "new", true, 1);
+    link.Publish("zt/last", "done", true, 1);
+    ExpectRetained(broker, "zt/last", "done");
+    auto retained = ByTopic(broker.Retained("zt/variable/#"));
+    ASSERT_EQ(retained.size(), size_t{kTopics});
+    for (int i = 0; i < kTopics; ++i) EXPECT_EQ(retained[topic(i)].Payload, i % 2 ? "old" : "new") << topic(i);
+}
+
 TEST(MqttLink, LastWillWhenTheProcessIsKilled) {
     TBroker broker;
     TChildProcess holder({MQTT_LINK_HOLDER_BIN, std::to_string(broker.Port()), kStatus});

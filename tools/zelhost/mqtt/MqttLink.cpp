@@ -33,6 +33,10 @@ constexpr int kConnackTimeoutMs = 10000;
 // Messages handed to the library and not yet acknowledged: its own queue has no bound, so ours
 // holds the rest while the broker is slow.
 constexpr int kMaxInFlight = 64;
+// While nothing waits for a free slot, a round (read, send) comes at most this often, so one
+// wake-up carries several updates and their acknowledgements: each wake-up of the thread costs
+// about as much CPU as the messages of one update themselves.
+constexpr auto kGather = std::chrono::milliseconds(100);
 
 int MsUntil(TClock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
@@ -241,13 +245,15 @@ bool TMqttLink::TState::Session() {
     Notice("mqtt: connected to " + Where);
     Outbox.Put({Settings.StatusTopic, "online", true, 1});
     Outbox.Requeue(Settings.StatusTopic);
-    for (;;) {
+    for (auto round = TClock::now();;) {
         SubscribeNew();
         rc = Send();
         if (Stopping) {
             if (rc == MOSQ_ERR_SUCCESS) Finish();
             return true;
         }
+        if (Outbox.Empty()) std::this_thread::sleep_until(round + kGather);
+        round = TClock::now();
         if (rc == MOSQ_ERR_SUCCESS) rc = Pump(1000);
         if (rc != MOSQ_ERR_SUCCESS) {
             Notice("mqtt: connection lost: " + Reason(rc));
