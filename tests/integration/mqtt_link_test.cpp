@@ -21,16 +21,17 @@ namespace {
 constexpr int kWaitMs = 10000;
 const std::string kStatus = "zt/status";
 
-// The link's notices as they come, searched in order.
+// The link's notices as they come, and its messages as "message TOPIC PAYLOAD", searched in order.
 class TNotices {
 public:
     TMqttLink::THooks Hooks() {
-        return {[this](std::string_view text) {
-                    std::lock_guard lock(FLock);
-                    FAll.emplace_back(text);
-                    FChanged.notify_all();
-                },
-                {}};
+        return {[this](std::string_view text) { Add(std::string(text)); },
+                [this](std::string topic, std::string payload) { Add("message " + topic + " " + payload); }};
+    }
+    void Add(std::string text) {
+        std::lock_guard lock(FLock);
+        FAll.push_back(std::move(text));
+        FChanged.notify_all();
     }
     // Waits for a notice that comes after the last one found and contains the parts of `pattern`
     // between its `*`s, in that order.
@@ -153,13 +154,16 @@ TEST(MqttLink, LastWillWhenTheProcessIsKilled) {
     EXPECT_EQ(ByTopic(broker.Retained(kStatus))[kStatus].Payload, "offline");
 }
 
-TEST(MqttLink, RetainedStateAgainAfterABrokerRestart) {
+TEST(MqttLink, RetainedStateAndSubscriptionsAgainAfterABrokerRestart) {
     TBroker broker;
     TNotices notices;
     TMqttLink link(Settings(broker), notices.Hooks());
+    link.Subscribe("zt/instance/+/command");
     link.Publish("zt/variable/a", "1.5", true, 1);
     link.Publish("zt/variable/b", "ON", true, 1);
     ExpectRetained(broker, "zt/variable/b", "ON");
+    broker.Publish("zt/instance/1/command", {"update"});
+    ASSERT_TRUE(notices.Next("message zt/instance/1/command update", kWaitMs)) << notices.All();
     broker.Restart();  // without persistence: it forgets every retained message
     ASSERT_TRUE(notices.Next("mqtt: connection lost: ", kWaitMs)) << notices.All();
     ASSERT_TRUE(notices.Next("mqtt: retrying in 1 s", kWaitMs)) << notices.All();
@@ -167,6 +171,8 @@ TEST(MqttLink, RetainedStateAgainAfterABrokerRestart) {
     ExpectRetained(broker, "zt/variable/a", "1.5");
     ExpectRetained(broker, "zt/variable/b", "ON");
     ExpectRetained(broker, kStatus, "online");
+    broker.Publish("zt/instance/2/command", {"detect"});
+    EXPECT_TRUE(notices.Next("message zt/instance/2/command detect", kWaitMs)) << notices.All();
 }
 
 // Connecting against brokers that are late, ask for a password or speak TLS. The notices are
