@@ -7,7 +7,13 @@
 #include <condition_variable>
 #include <csignal>
 #include <map>
+#include <arpa/inet.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <thread>
 
 #include "Broker.h"
 #include "MqttLink.h"
@@ -173,6 +179,57 @@ TEST(MqttLink, RetainedStateAndSubscriptionsAgainAfterABrokerRestart) {
     ExpectRetained(broker, kStatus, "online");
     broker.Publish("zt/instance/2/command", {"detect"});
     EXPECT_TRUE(notices.Next("message zt/instance/2/command detect", kWaitMs)) << notices.All();
+}
+
+// True while a connect to 127.0.0.1:`port` waits for the peer's answer (SYN sent).
+bool ConnectWaiting(uint16_t port) {
+    char remote[16];
+    std::snprintf(remote, sizeof remote, ":%04X", port);
+    std::istringstream table(ReadFile("/proc/net/tcp"));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, peer, state;
+        fields >> slot >> local >> peer >> state;
+        if (state == "02" && peer.ends_with(remote)) return true;
+    }
+    return false;
+}
+
+// A host that drops connects (here a listener whose queue is full, which drops further SYNs) holds
+// the library's connect for minutes: Stop still returns in time.
+TEST(MqttLink, StopInTimeWhileTheConnectHangs) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    int fillers[2];
+    for (int& f : fillers) {
+        f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    TMqttSettings settings;
+    settings.Host = "127.0.0.1";
+    settings.Port = ntohs(a.sin_port);
+    settings.ClientId = "zeltest-link";
+    settings.StatusTopic = kStatus;
+    TNotices notices;
+    {
+        TMqttLink link(settings, notices.Hooks());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (!ConnectWaiting(settings.Port) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(ConnectWaiting(settings.Port));
+        auto start = std::chrono::steady_clock::now();
+        link.Stop(200);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    }
+    EXPECT_EQ(notices.All(), "") << "no notice after Stop";
+    for (int f : fillers) ::close(f);
+    ::close(listener);
 }
 
 // Connecting against brokers that are late, ask for a password or speak TLS. The notices are

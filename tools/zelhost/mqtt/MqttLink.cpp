@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -52,6 +53,12 @@ struct TMqttLink::TState {
     std::string Where;  // host:port for the notices
     int Wake = -1;      // eventfd: new work or Stop
     std::thread Thread;
+    // Set when the thread ends. Stop leaves a thread behind that a connect still blocks (a host
+    // that drops packets holds it for minutes), and from then on it calls no hook.
+    std::mutex EndLock;
+    std::condition_variable Ended;
+    bool Finished = false;
+    bool Abandoned = false;  // under EndLock, like every hook call
 
     std::atomic<bool> Stopping{false};
     TClock::time_point StopDeadline;  // written before Stopping is set
@@ -71,11 +78,22 @@ struct TMqttLink::TState {
         // A full counter still wakes the thread; nothing else can fail here.
         if (::write(Wake, &one, sizeof one) < 0) return;
     }
+    ~TState() { ::close(Wake); }
     void Notice(const std::string& text) {
+        std::lock_guard lock(EndLock);
         try {
-            if (Hooks.Notice) Hooks.Notice(text);
+            if (Hooks.Notice && !Abandoned) Hooks.Notice(text);
         } catch (...) {
             // The thread outlives a hook that failed: the connection matters more than one notice.
+        }
+    }
+    void Deliver(const mosquitto_message& m) {
+        std::lock_guard lock(EndLock);
+        try {
+            if (Hooks.Message && !Abandoned)
+                Hooks.Message(m.topic, std::string(static_cast<const char*>(m.payload), static_cast<size_t>(std::max(m.payloadlen, 0))));
+        } catch (...) {
+            // One message the host could not take must not end the connection.
         }
     }
     void Run();
@@ -198,16 +216,7 @@ bool TMqttLink::TState::Session() {
     mosquitto_log_callback_set(Mosq, [](mosquitto*, void* self, int level, const char* text) {
         if (level & MOSQ_LOG_ERR) static_cast<TState*>(self)->LastError = text;
     });
-    mosquitto_message_callback_set(Mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
-        auto* state = static_cast<TState*>(self);
-        try {
-            if (state->Hooks.Message)
-                state->Hooks.Message(m->topic, std::string(static_cast<const char*>(m->payload),
-                                                           static_cast<size_t>(std::max(m->payloadlen, 0))));
-        } catch (...) {
-            // One message the host could not take must not end the connection.
-        }
-    });
+    mosquitto_message_callback_set(Mosq, [](mosquitto*, void* self, const mosquitto_message* m) { static_cast<TState*>(self)->Deliver(*m); });
     const std::string offline = "offline";
     int rc = mosquitto_will_set(Mosq, Settings.StatusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
     if (rc == MOSQ_ERR_SUCCESS && !Settings.User.empty())
@@ -273,7 +282,7 @@ void TMqttLink::TState::Run() {
     }
 }
 
-TMqttLink::TMqttLink(TMqttSettings settings, THooks hooks) : FState(std::make_unique<TState>()) {
+TMqttLink::TMqttLink(TMqttSettings settings, THooks hooks) : FState(std::make_shared<TState>()) {
     TState& s = *FState;
     s.Settings = std::move(settings);
     s.Hooks = std::move(hooks);
@@ -283,19 +292,23 @@ TMqttLink::TMqttLink(TMqttSettings settings, THooks hooks) : FState(std::make_un
     if (s.Wake < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     // Not thread-safe: here on the creating thread, paired with the cleanup in the destructor.
     mosquitto_lib_init();
-    s.Thread = std::thread([&s] {
+    s.Thread = std::thread([state = FState] {
         try {
-            s.Run();
+            state->Run();
         } catch (const std::exception& e) {
-            s.Notice(std::string("mqtt: the link stopped: ") + e.what());
+            state->Notice(std::string("mqtt: the link stopped: ") + e.what());
         }
+        std::lock_guard lock(state->EndLock);
+        state->Finished = true;
+        state->Ended.notify_all();
     });
 }
 
 TMqttLink::~TMqttLink() {
     Stop(0);
-    mosquitto_lib_cleanup();
-    ::close(FState->Wake);
+    // A thread left behind still uses the library; the process ends it.
+    std::lock_guard lock(FState->EndLock);
+    if (!FState->Abandoned) mosquitto_lib_cleanup();
 }
 
 void TMqttLink::Publish(std::string topic, std::string payload, bool retain, int qos) {
@@ -320,7 +333,16 @@ void TMqttLink::Stop(int deadlineMs) {
     s.StopDeadline = TClock::now() + std::chrono::milliseconds(deadlineMs);
     s.Stopping = true;
     s.WakeUp();
-    s.Thread.join();
+    std::unique_lock lock(s.EndLock);
+    // The last round's gathering and the disconnect come on top of the deadline.
+    if (s.Ended.wait_for(lock, std::chrono::milliseconds(deadlineMs) + kGather + std::chrono::milliseconds(400),
+                         [&] { return s.Finished; })) {
+        lock.unlock();
+        s.Thread.join();
+    } else {
+        s.Abandoned = true;
+        s.Thread.detach();
+    }
 }
 
 }  // namespace zelhost

@@ -54,7 +54,7 @@ public:
 
 private:
     struct TState;
-    std::unique_ptr<TState> FState;
+    std::shared_ptr<TState> FState;  // shared with the thread, which may outlive a Stop (see there)
 };
 
 }  // namespace zelhost
