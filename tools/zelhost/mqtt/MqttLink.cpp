@@ -91,11 +91,13 @@ struct TMqttLink::TState {
         std::lock_guard lock(EndLock);
         try {
             if (Hooks.Message && !Abandoned)
-                Hooks.Message(m.topic, std::string(static_cast<const char*>(m.payload), static_cast<size_t>(std::max(m.payloadlen, 0))));
+                Hooks.Message(m.topic, std::string(static_cast<const char*>(m.payload),
+                                                   static_cast<size_t>(std::max(m.payloadlen, 0))));
         } catch (...) {
             // One message the host could not take must not end the connection.
         }
     }
+    static TState* Of(void* self) { return static_cast<TState*>(self); }
     void Run();
     bool Session();
     int Pump(int timeoutMs);
@@ -209,18 +211,21 @@ bool TMqttLink::TState::Session() {
         }
     } destroy{Mosq};
 
+    // The callbacks run inside the loop calls, on this thread.
     mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(Mosq, [](mosquitto*, void* self, int rc) { static_cast<TState*>(self)->Connack = rc; });
-    mosquitto_disconnect_callback_set(Mosq, [](mosquitto*, void* self, int rc) { static_cast<TState*>(self)->LostRc = rc; });
-    mosquitto_publish_callback_set(Mosq, [](mosquitto*, void* self, int) { --static_cast<TState*>(self)->InFlight; });
+    mosquitto_connect_callback_set(Mosq, [](mosquitto*, void* self, int rc) { Of(self)->Connack = rc; });
+    mosquitto_disconnect_callback_set(Mosq, [](mosquitto*, void* self, int rc) { Of(self)->LostRc = rc; });
+    mosquitto_publish_callback_set(Mosq, [](mosquitto*, void* self, int) { --Of(self)->InFlight; });
     mosquitto_log_callback_set(Mosq, [](mosquitto*, void* self, int level, const char* text) {
-        if (level & MOSQ_LOG_ERR) static_cast<TState*>(self)->LastError = text;
+        if (level & MOSQ_LOG_ERR) Of(self)->LastError = text;
     });
-    mosquitto_message_callback_set(Mosq, [](mosquitto*, void* self, const mosquitto_message* m) { static_cast<TState*>(self)->Deliver(*m); });
+    mosquitto_message_callback_set(Mosq, [](mosquitto*, void* self, const mosquitto_message* m) { Of(self)->Deliver(*m); });
     const std::string offline = "offline";
-    int rc = mosquitto_will_set(Mosq, Settings.StatusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
+    int rc = mosquitto_will_set(Mosq, Settings.StatusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1,
+                                true);
     if (rc == MOSQ_ERR_SUCCESS && !Settings.User.empty())
-        rc = mosquitto_username_pw_set(Mosq, Settings.User.c_str(), Settings.Password ? Settings.Password->c_str() : nullptr);
+        rc = mosquitto_username_pw_set(Mosq, Settings.User.c_str(),
+                                       Settings.Password ? Settings.Password->c_str() : nullptr);
     if (rc == MOSQ_ERR_SUCCESS && Settings.Tls) {
         const char* caFile = Settings.CaFile.empty() ? nullptr : Settings.CaFile.c_str();
         rc = mosquitto_tls_set(Mosq, caFile, caFile ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
