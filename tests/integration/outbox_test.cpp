@@ -38,6 +38,7 @@ const TOutboxCase kOutboxCases[] = {
     {"put after clear wins", 10, "a:=1 -a a:=2 * R *", "w a=2 a=2"},
     {"topic cap: new topics dropped, one notice", 2, "a=1 b=2 c=3 d=4 N N b=5 *", "w w notice a=1 b=5"},
     {"topic cap counts retained topics", 2, "a:=1 b:=2 * c:=3 R *", "w a=1 b=2 w a=1 b=2"},
+    {"topic cap holds for clears", 1, "a=1 -b N -a *", "w w notice a="},
 };
 
 std::string Trace(const TOutboxCase& c) {

@@ -5,47 +5,52 @@
 
 namespace zelhost {
 
-bool TOutbox::MarkPending(const std::string& topic, TEntry& entry) {
+bool TOutbox::MarkPending(TEntry& entry) {
     if (entry.Pending) return false;
     entry.Pending = true;
-    FPending.push_back(topic);
+    FPending.push_back(*entry.Topic);
     return FPending.size() == 1;
+}
+
+TOutbox::TEntry* TOutbox::Find(std::string&& topic, bool& wake) {
+    auto it = FEntries.find(topic);
+    if (it != FEntries.end()) return &it->second;
+    if (FEntries.size() >= FTopicCap) {
+        wake = !FDropped;
+        FDropped = FDropNoticeDue = true;
+        return nullptr;
+    }
+    it = FEntries.emplace(std::move(topic), TEntry{}).first;
+    it->second.Order = FNextOrder++;
+    it->second.Topic = &it->first;
+    return &it->second;
 }
 
 bool TOutbox::Put(TOutMessage message) {
     std::lock_guard lock(FLock);
-    auto it = FEntries.find(message.Topic);
-    if (it == FEntries.end()) {
-        if (FEntries.size() >= FTopicCap) {
-            if (FDropped) return false;
-            FDropped = FDropNoticeDue = true;
-            return true;
-        }
-        it = FEntries.emplace(std::move(message.Topic), TEntry{}).first;
-        it->second.Order = FNextOrder++;
-    }
-    TEntry& e = it->second;
+    bool wake = false;
+    TEntry* entry = Find(std::move(message.Topic), wake);
+    if (!entry) return wake;
+    TEntry& e = *entry;
     e.Payload = std::move(message.Payload);
     e.Retain = message.Retain;
     e.Qos = message.Qos;
     e.Forget = false;
-    return MarkPending(it->first, e);
+    return MarkPending(e);
 }
 
 bool TOutbox::Clear(std::string topic) {
     std::lock_guard lock(FLock);
-    auto it = FEntries.find(topic);
+    bool wake = false;
     // A topic never put has nothing to forget, but may be on the broker from an earlier run.
-    if (it == FEntries.end()) {
-        it = FEntries.emplace(std::move(topic), TEntry{}).first;
-        it->second.Order = FNextOrder++;
-    }
-    TEntry& e = it->second;
+    TEntry* entry = Find(std::move(topic), wake);
+    if (!entry) return wake;
+    TEntry& e = *entry;
     e.Payload.clear();
     e.Retain = true;
     e.Qos = 1;
     e.Forget = true;
-    return MarkPending(it->first, e);
+    return MarkPending(e);
 }
 
 std::optional<TOutMessage> TOutbox::Take() {

@@ -51,9 +51,12 @@ private:
         bool Pending = false;
         bool Forget = false;  // a Clear: forgotten once taken
         uint64_t Order = 0;   // when the topic was first put
+        const std::string* Topic = nullptr;  // the map's key
     };
+    // The topic's entry, made if there is room; null (and `wake` set on the first such drop) if not.
+    TEntry* Find(std::string&& topic, bool& wake);
     // Marks the entry pending; true when nothing was pending before.
-    bool MarkPending(const std::string& topic, TEntry& entry);
+    bool MarkPending(TEntry& entry);
 
     const size_t FTopicCap;
     mutable std::mutex FLock;
