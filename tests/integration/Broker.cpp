@@ -134,7 +134,7 @@ TBroker::TBroker(TBrokerConfig config, bool start) : FConfig(std::move(config)),
     const passwd* self = ::getpwuid(::geteuid());
     std::string conf = "user " + std::string(self ? self->pw_name : "root") + "\npersistence false\n" +
                        "log_dest file " + FDir.File("broker.log") + "\nlog_type error\nlog_type warning\n" +
-                       "log_type notice\nlog_type information\nlistener " + std::to_string(FPort) + " 127.0.0.1\n";
+                       "log_type notice\nlog_type information\nlistener @PORT@ 127.0.0.1\n";
     if (FConfig.Password) {
         Run({MOSQUITTO_PASSWD_BIN, "-c", "-b", FDir.File("passwd"), kBrokerUser, *FConfig.Password});
         conf += "allow_anonymous false\npassword_file " + FDir.File("passwd") + "\n";
@@ -146,7 +146,7 @@ TBroker::TBroker(TBrokerConfig config, bool start) : FConfig(std::move(config)),
         conf += "cafile " + certs.File("ca.crt") + "\ncertfile " + certs.File("server.crt") + "\nkeyfile " +
                 certs.File("server.key") + "\n";
     }
-    WriteFile(FDir.File("mosquitto.conf"), conf);
+    FConfText = conf;
     if (start) Start();
 }
 
@@ -160,14 +160,27 @@ TBroker::~TBroker() {
 
 void TBroker::Start() {
     if (FProcess) return;
-    FProcess = std::make_unique<TChildProcess>(std::vector<std::string>{MOSQUITTO_BIN, "-c", FDir.File("mosquitto.conf")});
-    auto deadline = TClock::now() + std::chrono::seconds(5);
-    while (!Accepts(FPort)) {
-        if (TClock::now() > deadline) {
-            FProcess.reset();
-            throw std::runtime_error("the broker did not start: " + Log());
+    // Tests running side by side may pick the same free port: the first start tries another.
+    for (int attempt = 0;; ++attempt) {
+        std::string conf = FConfText;
+        conf.replace(conf.find("@PORT@"), 6, std::to_string(FPort));
+        WriteFile(FDir.File("mosquitto.conf"), conf);
+        const size_t logStart = Log().size();
+        FProcess = std::make_unique<TChildProcess>(std::vector<std::string>{MOSQUITTO_BIN, "-c", FDir.File("mosquitto.conf")});
+        bool inUse = false;
+        // Ours accepts once it logged that it runs: another broker on the port would accept too.
+        for (auto deadline = TClock::now() + std::chrono::seconds(5); TClock::now() < deadline;) {
+            const std::string log = Log().substr(logStart);
+            if (log.find(" running") != std::string::npos && Accepts(FPort)) {
+                FStarted = true;
+                return;
+            }
+            if ((inUse = log.find("Address already in use") != std::string::npos)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        FProcess.reset();
+        if (!inUse || FStarted || attempt == 2) throw std::runtime_error("the broker did not start: " + Log());
+        FPort = FreePort();
     }
 }
 

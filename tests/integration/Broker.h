@@ -86,7 +86,9 @@ private:
 
     TBrokerConfig FConfig;
     TTempDir FDir;
+    std::string FConfText;  // the config, with @PORT@ for the port
     uint16_t FPort = 0;
+    bool FStarted = false;  // once started, the port stays
     std::unique_ptr<TChildProcess> FProcess;
 };
 
