@@ -9,15 +9,18 @@ bool TOutbox::MarkPending(TEntry& entry) {
     if (entry.Pending) return false;
     entry.Pending = true;
     FPending.push_back(*entry.Topic);
-    return FPending.size() == 1;
+    return FPending.size() == 1 && FStream.empty();
 }
 
 TOutbox::TEntry* TOutbox::Find(std::string&& topic, bool& wake) {
     auto it = FEntries.find(topic);
     if (it != FEntries.end()) return &it->second;
     if (FEntries.size() >= FTopicCap) {
-        wake = !FDropped;
-        FDropped = FDropNoticeDue = true;
+        wake = !FTopicDropped;
+        if (!FTopicDropped)
+            FNotices.push_back("mqtt: more than " + std::to_string(FTopicCap) +
+                               " topics: messages to new topics are dropped");
+        FTopicDropped = true;
         return nullptr;
     }
     it = FEntries.emplace(std::move(topic), TEntry{}).first;
@@ -28,6 +31,19 @@ TOutbox::TEntry* TOutbox::Find(std::string&& topic, bool& wake) {
 
 bool TOutbox::Put(TOutMessage message) {
     std::lock_guard lock(FLock);
+    if (!message.Retain) {
+        bool wake = FPending.empty() && FStream.empty();
+        if (FStream.size() >= FStreamCap) {
+            FStream.pop_front();
+            if (!FStreamDropped)
+                FNotices.push_back("mqtt: more than " + std::to_string(FStreamCap) +
+                                   " messages wait for the broker: the oldest debug and log messages are dropped");
+            wake = wake || !FStreamDropped;
+            FStreamDropped = true;
+        }
+        FStream.push_back(std::move(message));
+        return wake;
+    }
     bool wake = false;
     TEntry* entry = Find(std::move(message.Topic), wake);
     if (!entry) return wake;
@@ -63,25 +79,25 @@ std::optional<TOutMessage> TOutbox::Take() {
         TEntry& e = it->second;
         e.Pending = false;
         TOutMessage m{std::move(topic), e.Payload, e.Retain, e.Qos};
-        if (!e.Retain || e.Forget) {
-            m.Payload = std::move(e.Payload);
-            FEntries.erase(it);
-        }
+        if (e.Forget) FEntries.erase(it);
         return m;
     }
-    return std::nullopt;
+    if (FStream.empty()) return std::nullopt;
+    TOutMessage m = std::move(FStream.front());
+    FStream.pop_front();
+    return m;
 }
 
 void TOutbox::Requeue(std::string_view first) {
     std::lock_guard lock(FLock);
-    auto resent = [&](const std::string& topic, const TEntry& e) { return e.Retain && !e.Forget && topic != first; };
+    auto resent = [&](const std::string& topic, const TEntry& e) { return !e.Forget && topic != first; };
     std::vector<std::pair<uint64_t, const std::string*>> retained;
     for (const auto& [topic, e] : FEntries)
         if (resent(topic, e)) retained.emplace_back(e.Order, &topic);
     std::sort(retained.begin(), retained.end());
     std::deque<std::string> pending;
     bool firstQueued = false;
-    if (auto it = FEntries.find(first); it != FEntries.end() && it->second.Retain && !it->second.Forget) {
+    if (auto it = FEntries.find(first); it != FEntries.end() && !it->second.Forget) {
         it->second.Pending = firstQueued = true;
         pending.emplace_back(first);
     }
@@ -89,7 +105,7 @@ void TOutbox::Requeue(std::string_view first) {
         FEntries.find(*topic)->second.Pending = true;
         pending.push_back(*topic);
     }
-    // What else was pending (not retained, or a Clear) follows, in its order.
+    // The clears still pending follow, in their order.
     for (std::string& topic : FPending) {
         auto it = FEntries.find(topic);
         if (it != FEntries.end() && it->second.Pending && !(firstQueued && topic == first) &&
@@ -101,14 +117,15 @@ void TOutbox::Requeue(std::string_view first) {
 
 std::optional<std::string> TOutbox::TakeNotice() {
     std::lock_guard lock(FLock);
-    if (!FDropNoticeDue) return std::nullopt;
-    FDropNoticeDue = false;
-    return "mqtt: more than " + std::to_string(FTopicCap) + " topics: messages to new topics are dropped";
+    if (FNotices.empty()) return std::nullopt;
+    std::string notice = std::move(FNotices.front());
+    FNotices.pop_front();
+    return notice;
 }
 
 bool TOutbox::Empty() const {
     std::lock_guard lock(FLock);
-    return FPending.empty();
+    return FPending.empty() && FStream.empty();
 }
 
 }  // namespace zelhost

@@ -1,8 +1,9 @@
 #pragma once
-// What the MQTT link still has to send: the latest message per topic, and the retained topics'
-// latest messages for the next connect. Any thread puts messages in; the link's thread takes them
-// out. Memory is bounded by the number of topics (one entry each, at most a fixed count), however
-// long the broker is gone.
+// What the MQTT link still has to send: the latest message of each retained topic (kept for the
+// next connect), and the other messages (debug and log lines) in the order they came. Any thread
+// puts messages in; the link's thread takes them out. Memory is bounded, however long the broker
+// is gone: one entry per retained topic, at most a fixed count of topics, and at most a fixed count
+// of other messages, the oldest dropped first.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -25,21 +26,26 @@ class TOutbox {
 public:
     // More topics than this are dropped (with one notice): a bug upstream, not a home server's load.
     static constexpr size_t kDefaultTopicCap = 200000;
+    // Messages not retained waiting at once; a log line per update of 500 instances for minutes.
+    static constexpr size_t kDefaultStreamCap = 20000;
 
-    explicit TOutbox(size_t topicCap = kDefaultTopicCap) : FTopicCap(topicCap) {}
+    explicit TOutbox(size_t topicCap = kDefaultTopicCap, size_t streamCap = kDefaultStreamCap)
+        : FTopicCap(topicCap), FStreamCap(streamCap) {}
 
-    // Replaces the topic's message if it was not taken yet. True when the taker must be woken: the
-    // pending set was empty, or a new topic was dropped for the first time (see TakeNotice).
+    // A retained message replaces the topic's message if it was not taken yet; another one queues
+    // behind the others. True when the taker must be woken: nothing was pending, or a message was
+    // dropped for the first time (see TakeNotice).
     bool Put(TOutMessage message);
     // Sends an empty retained message to the topic once, then forgets it (not sent on connect).
     bool Clear(std::string topic);
 
-    // The oldest pending message, no longer pending; retained topics stay known for Requeue.
+    // The next message: retained topics and clears first, oldest first, then the other messages in
+    // their order. Retained topics stay known for Requeue.
     std::optional<TOutMessage> Take();
     // After a connect: every known retained topic is pending again, `first` (if known) before the
-    // others, then in the order they were first put; the messages still pending follow.
+    // others, then in the order they were first put; the clears still pending follow.
     void Requeue(std::string_view first);
-    // The notice about dropped topics, once.
+    // A notice about dropped topics or messages, once each.
     std::optional<std::string> TakeNotice();
     bool Empty() const;
 
@@ -59,12 +65,14 @@ private:
     bool MarkPending(TEntry& entry);
 
     const size_t FTopicCap;
+    const size_t FStreamCap;
     mutable std::mutex FLock;
-    std::map<std::string, TEntry, std::less<>> FEntries;
-    std::deque<std::string> FPending;  // topics, each at most once
+    std::map<std::string, TEntry, std::less<>> FEntries;  // retained topics and clears
+    std::deque<std::string> FPending;                       // of FEntries, each at most once
+    std::deque<TOutMessage> FStream;                        // the others
     uint64_t FNextOrder = 0;
-    bool FDropped = false;
-    bool FDropNoticeDue = false;
+    bool FTopicDropped = false, FStreamDropped = false;
+    std::deque<std::string> FNotices;
 };
 
 }  // namespace zelhost
