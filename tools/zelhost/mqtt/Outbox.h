@@ -26,7 +26,8 @@ class TOutbox {
 public:
     // More topics than this are dropped (with one notice): a bug upstream, not a home server's load.
     static constexpr size_t kDefaultTopicCap = 200000;
-    // Messages not retained waiting at once; a log line per update of 500 instances for minutes.
+    // Messages not retained waiting at once: a debug line per update of 500 instances at Interval 10
+    // for over six minutes.
     static constexpr size_t kDefaultStreamCap = 20000;
 
     explicit TOutbox(size_t topicCap = kDefaultTopicCap, size_t streamCap = kDefaultStreamCap)
