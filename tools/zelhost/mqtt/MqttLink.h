@@ -41,8 +41,9 @@ public:
     TMqttLink(const TMqttLink&) = delete;
     TMqttLink& operator=(const TMqttLink&) = delete;
 
-    // Any thread; never waits for the network. A message not yet sent is replaced by a newer one
-    // of the same topic; a retained topic's latest message is sent again after every connect.
+    // Any thread; never waits for the network. A retained message not yet sent is replaced by a
+    // newer one of the same topic, and the latest is sent again after every connect; other messages
+    // queue in order (past a bound, the oldest are dropped).
     void Publish(std::string topic, std::string payload, bool retain, int qos);
     // Sends an empty retained message to `topic` once, and forgets the topic.
     void Clear(std::string topic);
@@ -54,7 +55,7 @@ public:
 
 private:
     struct TState;
-    std::unique_ptr<TState> FState;
+    std::shared_ptr<TState> FState;  // shared with the thread, which may outlive a Stop (see there)
 };
 
 }  // namespace zelhost
