@@ -26,6 +26,7 @@ constexpr size_t kShownCommandBytes = 64;
 
 enum class TCommandKind { Update, Detect };
 
+// The payload that asks for the command.
 const char* CommandName(TCommandKind kind) { return kind == TCommandKind::Update ? "update" : "detect"; }
 
 // A payload from the broker for a notice: printable ASCII as it is, other bytes as %XX, cut short.
@@ -37,7 +38,7 @@ std::string Shown(std::string_view payload) {
             shown += ch;
         } else {
             constexpr char hex[] = "0123456789ABCDEF";
-            shown += '%';
+            shown += '%';  // escaped like a topic level, so a notice stays one line
             shown += hex[c >> 4];
             shown += hex[c & 0xF];
         }
@@ -46,6 +47,7 @@ std::string Shown(std::string_view payload) {
     return shown;
 }
 
+// A result code as the host's other notices show it.
 std::string Hex(zel::HRESULT r) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(r));
