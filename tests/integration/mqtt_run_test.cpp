@@ -23,7 +23,7 @@ const std::vector<std::string> kBindings = {"Temp/1+#:1", "50%:2", "T\x81:3", "W
 struct TBridgeRig {
     TBroker Broker;
     TTempDir Dir;
-    std::string Store = Dir.File("store.xml");
+    std::string Store = Dir.File("store.xml");  // as BoxStore names it
 
     std::vector<std::string> Run(std::vector<std::string> extra) const {
         std::vector<std::string> args = {Zelhost, "run", "--module", Module, "--store", Store, "--instance", "1",
@@ -74,7 +74,7 @@ bool ReadUntil(TChildProcess& child, const std::string& needle, int timeoutMs) {
 TEST(ZelhostMqtt, ValuesAndDiscoveryOfEachSensorTypeWithNamesThatNeedEscaping) {
     TSimulator box;
     TBridgeRig rig;
-    BindBox(rig.Store, box.Address(), kBindings, 1, 1);
+    BoxStore(rig.Dir, box.Address(), kBindings);
     auto r = Plain(RunProcess(rig.Run({"--seconds", "2.5", "--mqtt-discovery", "ha"})));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
 
@@ -162,7 +162,7 @@ TEST(ZelhostMqtt, CommandsRunAndWaitTheirTurnAtMostOneOfAKind) {
         TSimulator box({"--delay", row.delayMs});
         TBridgeRig rig;
         // Types 0 until a detection sets them; no update of its own within the test.
-        BindBox(rig.Store, box.Address(), {"A:0", "B:0", "C:0", "D:0"}, 1, 3600);
+        BoxStore(rig.Dir, box.Address(), {"A:0", "B:0", "C:0", "D:0"}, 1, 3600);
         TChildProcess zelhost(rig.Run({"--mqtt-discovery"}));
         // The bridge takes commands once it is subscribed: probe until it answers one.
         bool ready = false;
