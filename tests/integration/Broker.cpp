@@ -30,12 +30,18 @@ void Run(const std::vector<std::string>& args) {
     if (r.ExitCode != 0) throw std::runtime_error(args[0] + " failed: " + r.Err);
 }
 
-// A port nobody listens on now; inside the test namespace nobody else picks it in between.
-uint16_t FreePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+sockaddr_in Loopback(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+// A port nobody listens on now; inside the test namespace nobody else picks it in between.
+uint16_t FreePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(0);
     socklen_t len = sizeof a;
     if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
@@ -46,10 +52,7 @@ uint16_t FreePort() {
 
 bool Accepts(uint16_t port) {
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    sockaddr_in a = Loopback(port);
     bool ok = s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     if (s >= 0) ::close(s);
     return ok;
@@ -111,21 +114,13 @@ bool TSubscription::ReadUntil(const std::string& probe, int timeoutMs) {
     return false;
 }
 
-bool TSubscription::Next(TMqttMessage& message, int timeoutMs) {
-    if (FBacklogNext < FBacklog.size()) {
-        message = FBacklog[FBacklogNext++];
-        return true;
-    }
-    auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Read(message, Remaining(deadline)))
-        if (!message.Topic.starts_with("zeltest-probe/")) return true;
-    return false;
-}
-
 bool TSubscription::WaitFor(const std::string& topic, const std::string& payload, int timeoutMs) {
+    auto matches = [&](const TMqttMessage& m) { return m.Topic == topic && m.Payload == payload; };
+    while (FBacklogNext < FBacklog.size())
+        if (matches(FBacklog[FBacklogNext++])) return true;
     auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
-    for (TMqttMessage m; Next(m, Remaining(deadline));)
-        if (m.Topic == topic && m.Payload == payload) return true;
+    for (TMqttMessage m; Read(m, Remaining(deadline));)
+        if (matches(m)) return true;
     return false;
 }
 

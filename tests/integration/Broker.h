@@ -33,15 +33,13 @@ struct TMqttMessage {
 class TSubscription {
 public:
     explicit TSubscription(const std::vector<std::string>& args) : FChild(args) {}
-    // The next message (first the retained ones the broker sent on subscribing), as soon as it is
-    // there; false when none came within the time.
-    bool Next(TMqttMessage& message, int timeoutMs);
-    // Reads messages until one on `topic` with `payload` came; false when none did within the time.
+    // Reads messages (first the retained ones the broker sent on subscribing) until one on `topic`
+    // with `payload` came; false when none did within the time.
     bool WaitFor(const std::string& topic, const std::string& payload, int timeoutMs);
 
 private:
     friend class TBroker;
-    // Reads until the message on `probe`, keeping what came before it for Next.
+    // Reads until the message on `probe`, keeping what came before it for WaitFor.
     bool ReadUntil(const std::string& probe, int timeoutMs);
     bool Read(TMqttMessage& message, int timeoutMs);
 
@@ -71,9 +69,6 @@ public:
     // The CA certificate that signed the TLS listener's certificate (the same for every broker of a
     // test program).
     static std::string CaFile();
-    // What the broker logged so far.
-    std::string Log() const;
-
     // Every retained message matching `filter` now, in the broker's order.
     std::vector<TMqttMessage> Retained(const std::string& filter) const;
     // A subscription to `filter` that is active when this returns.
@@ -82,6 +77,8 @@ public:
     void Publish(const std::string& topic, const std::vector<std::string>& lines) const;
 
 private:
+    // What the broker logged so far.
+    std::string Log() const;
     std::vector<std::string> ClientArgs(const std::string& program) const;
 
     TBrokerConfig FConfig;

@@ -208,18 +208,11 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
     // a fragment of the message.
     std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"},
-        {{"--mqtt", "mqtt://a b"}, "a control byte or a blank"},
         {{"--mqtt", "mqtt://"}, "the host is empty"},
-        {{"--mqtt", "mqtt://[]:1883"}, "the host is empty"},
         {{"--mqtt", "mqtt://h:0"}, "the port is not a number from 1 to 65535"},
-        {{"--mqtt", "mqtts://h:65536"}, "the port is not a number from 1 to 65535"},
-        {{"--mqtt", "mqtt://h:08a"}, "the port is not a number from 1 to 65535"},
         {{"--mqtt", "mqtt://h:1:2"}, "the port is not a number from 1 to 65535"},
-        {{"--mqtt", "http://h"}, "unknown scheme"},
-        {{"--mqtt", "mqtt:/h"}, "unknown scheme"},
         {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"},
         {{"--mqtt", "mqtt://u:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
-        {{"--mqtt", "mqtt://h/x"}, "nothing may follow host:port"},
         {{"--mqtt", "mqtt://h/u:secret@x"}, "nothing may follow host:port"},
         {{"--mqtt", "mqtt://@h"}, "the user name before @ is empty"},
         {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
@@ -239,10 +232,9 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
     // Both prefixes follow the rules of a topic's first levels.
     for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"}) {
         const std::pair<std::string, std::string> prefixes[] = {
-            {"a/+/b", "wildcards"}, {"#", "wildcards"}, {"a//b", "level is empty"}, {"/a", "level is empty"},
-            {"$x", "belong to the broker"}, {"a\tb", "without control bytes"},
-            // A C1 control, an overlong '/'.
-            {"a\xc2\x85", "without control bytes"}, {"a\xc0\xaf", "not UTF-8"},
+            {"a/+/b", "wildcards"}, {"a//b", "level is empty"}, {"$x", "belong to the broker"},
+            {"a\tb", "without control bytes"}, {"a\xc2\x85", "without control bytes"},  // a C1 control
+            {"a\xc0\xaf", "not UTF-8"},  // an overlong '/'
             {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"},
         };
         for (const auto& [prefix, message] : prefixes)
@@ -275,17 +267,15 @@ TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
     };
     const std::pair<std::vector<std::string>, std::string> cases[] = {  // after `run --store s.xml`
         {{"--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost"},
-        {{"--mqtt", "mqtts://h"}, "mqtts @h:8883 prefix=zelhost"},
         {{"--mqtt", "MQTT://u@broker.home:1884"}, "mqtt u@broker.home:1884 prefix=zelhost"},
         {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, "mqtts u@b@10.0.0.2:1 prefix=zelhost"},
         {{"--mqtt", "mqtt://[::1]:65535"}, "mqtt @::1:65535 prefix=zelhost"},
         {{"--mqtt", "mqtt://my_box-1.local:0080"}, "mqtt @my_box-1.local:80 prefix=zelhost"},
         {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/\xe2\x82\xac/a$b"}, "mqtt @h:1883 prefix=home/\xe2\x82\xac/a$b"},
         {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
-        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "ha/test"}, "mqtt @h:1883 prefix=zelhost discovery=ha/test"},
-        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "pi kitchen"}, "mqtt @h:1883 prefix=zelhost id=pi kitchen"},
-        {{"--mqtt", "mqtts://h", "--mqtt-cafile", "ca.pem"}, "mqtts @h:8883 prefix=zelhost ca=ca.pem"},
-        {{"--mqtt", "mqtt://u@h", "--mqtt-password-file", "pw"}, "mqtt u@h:1883 prefix=zelhost pw=pw"},
+        {{"--mqtt", "mqtts://u@h", "--mqtt-client-id", "pi kitchen", "--mqtt-cafile", "ca.pem",
+          "--mqtt-password-file", "pw"},
+         "mqtts u@h:8883 prefix=zelhost id=pi kitchen ca=ca.pem pw=pw"},
     };
     for (const auto& [tail, expected] : cases) {
         std::vector<std::string> args = {"run", "--store", "s.xml"};
@@ -318,7 +308,6 @@ TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
         {nullptr, nullptr, "u", "-"},
         {nullptr, "from variable", "", "!the broker URL names no user"},
         {"@missing", "from variable", "u", "!cannot read the MQTT password file "},
-        {"@missing", nullptr, "u", "!/missing: No such file or directory"},
         {"@folder", nullptr, "u", "!/folder: Is a directory"},
     };
     for (const auto& c : cases) {

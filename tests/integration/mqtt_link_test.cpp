@@ -39,22 +39,12 @@ public:
         FAll.push_back(std::move(text));
         FChanged.notify_all();
     }
-    // Waits for a notice that comes after the last one found and contains the parts of `pattern`
-    // between its `*`s, in that order.
-    bool Next(const std::string& pattern, int timeoutMs) {
-        auto matches = [&](const std::string& notice) {
-            size_t at = 0;
-            for (size_t start = 0, star; start <= pattern.size(); start = star + 1) {
-                star = std::min(pattern.find('*', start), pattern.size());
-                at = notice.find(pattern.substr(start, star - start), at);
-                if (at == std::string::npos) return false;
-            }
-            return true;
-        };
+    // Waits for a notice that comes after the last one found and contains `fragment`.
+    bool Next(const std::string& fragment, int timeoutMs) {
         std::unique_lock lock(FLock);
         return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
             for (size_t i = FNext; i < FAll.size(); ++i)
-                if (matches(FAll[i])) {
+                if (FAll[i].find(fragment) != std::string::npos) {
                     FNext = i + 1;
                     return true;
                 }
@@ -75,10 +65,10 @@ private:
     size_t FNext = 0;
 };
 
-TMqttSettings Settings(const TBroker& broker) {
+TMqttSettings Settings(uint16_t port) {
     TMqttSettings s;
     s.Host = "127.0.0.1";
-    s.Port = broker.Port();
+    s.Port = port;
     s.ClientId = "zeltest-link";
     s.StatusTopic = kStatus;
     return s;
@@ -104,49 +94,35 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
-TEST(MqttLink, ValuesRetainedAndOfflineOnCleanStop) {
-    TBroker broker;
-    auto live = broker.Subscribe("zt/#");
-    TNotices notices;
-    TMqttLink link(Settings(broker), notices.Hooks());
-    for (int i = 0; i < 8; ++i) link.Publish("zt/variable/v" + std::to_string(i), std::to_string(i) + ".5", true, 1);
-    link.Publish("zt/debug", "not kept", false, 0);
-    ASSERT_TRUE(notices.Next("mqtt: connected to 127.0.0.1:" + std::to_string(broker.Port()), kWaitMs)) << notices.All();
-    // Sent after the variables on the same connection: once it is here, they are too.
-    ASSERT_TRUE(live->WaitFor("zt/debug", "not kept", kWaitMs));
-
-    auto retained = ByTopic(broker.Retained("zt/#"));
-    EXPECT_EQ(retained.size(), 9u);
-    EXPECT_EQ(retained[kStatus].Payload, "online");
-    for (int i = 0; i < 8; ++i) {
-        const TMqttMessage& m = retained["zt/variable/v" + std::to_string(i)];
-        EXPECT_EQ(m.Payload, std::to_string(i) + ".5");
-        EXPECT_TRUE(m.Retain);
-        EXPECT_EQ(m.Qos, 1);
-    }
-    link.Clear("zt/variable/v7");
-    link.Stop(2000);
-    retained = ByTopic(broker.Retained("zt/#"));
-    EXPECT_EQ(retained[kStatus].Payload, "offline");
-    EXPECT_EQ(retained.count("zt/variable/v7"), 0u) << "cleared";
-    EXPECT_EQ(retained.size(), 8u);
-}
-
 // Far more topics than the link hands the library at once: the rest wait in the outbox and follow
-// as acknowledgements come, each with its latest value.
-TEST(MqttLink, ManyTopicsArriveWithTheirLatestValues) {
+// as acknowledgements come, each with its latest value, retained; a clean stop leaves `offline`.
+TEST(MqttLink, ManyValuesRetainedWithTheirLatestValueAndOfflineOnCleanStop) {
     constexpr int kTopics = 1000;
     TBroker broker;
+    auto live = broker.Subscribe("zt/debug");
     TNotices notices;
-    TMqttLink link(Settings(broker), notices.Hooks());
+    TMqttLink link(Settings(broker.Port()), notices.Hooks());
     auto topic = [](int i) { return "zt/variable/v" + std::to_string(i); };
     for (int i = 0; i < kTopics; ++i) link.Publish(topic(i), "old", true, 1);
     for (int i = 0; i < kTopics; i += 2) link.Publish(topic(i), "new", true, 1);
+    link.Publish("zt/debug", "not kept", false, 0);
     link.Publish("zt/last", "done", true, 1);
+    ASSERT_TRUE(notices.Next("mqtt: connected to 127.0.0.1:" + std::to_string(broker.Port()), kWaitMs)) << notices.All();
+    ASSERT_TRUE(live->WaitFor("zt/debug", "not kept", kWaitMs));
     ExpectRetained(broker, "zt/last", "done");
-    auto retained = ByTopic(broker.Retained("zt/variable/#"));
-    ASSERT_EQ(retained.size(), size_t{kTopics});
-    for (int i = 0; i < kTopics; ++i) EXPECT_EQ(retained[topic(i)].Payload, i % 2 ? "old" : "new") << topic(i);
+    auto retained = ByTopic(broker.Retained("zt/#"));
+    ASSERT_EQ(retained.size(), size_t{kTopics} + 2) << "the variables, zt/last and the status, not zt/debug";
+    EXPECT_EQ(retained[kStatus].Payload, "online");
+    for (int i = 0; i < kTopics; ++i) {
+        EXPECT_EQ(retained[topic(i)].Payload, i % 2 ? "old" : "new") << topic(i);
+        EXPECT_EQ(retained[topic(i)].Qos, 1) << topic(i);
+    }
+    link.Clear(topic(7));
+    link.Stop(2000);
+    retained = ByTopic(broker.Retained("zt/#"));
+    EXPECT_EQ(retained[kStatus].Payload, "offline");
+    EXPECT_EQ(retained.count(topic(7)), 0u) << "cleared";
+    EXPECT_EQ(retained.size(), size_t{kTopics} + 1);
 }
 
 TEST(MqttLink, LastWillWhenTheProcessIsKilled) {
@@ -163,7 +139,7 @@ TEST(MqttLink, LastWillWhenTheProcessIsKilled) {
 TEST(MqttLink, RetainedStateAndSubscriptionsAgainAfterABrokerRestart) {
     TBroker broker;
     TNotices notices;
-    TMqttLink link(Settings(broker), notices.Hooks());
+    TMqttLink link(Settings(broker.Port()), notices.Hooks());
     link.Subscribe("zt/instance/+/command");
     link.Publish("zt/variable/a", "1.5", true, 1);
     link.Publish("zt/variable/b", "ON", true, 1);
@@ -211,11 +187,7 @@ TEST(MqttLink, StopInTimeWhileTheConnectHangs) {
         f = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
-    TMqttSettings settings;
-    settings.Host = "127.0.0.1";
-    settings.Port = ntohs(a.sin_port);
-    settings.ClientId = "zeltest-link";
-    settings.StatusTopic = kStatus;
+    const TMqttSettings settings = Settings(ntohs(a.sin_port));
     TNotices notices;
     {
         TMqttLink link(settings, notices.Hooks());
@@ -233,8 +205,7 @@ TEST(MqttLink, StopInTimeWhileTheConnectHangs) {
 }
 
 // Connecting against brokers that are late, ask for a password or speak TLS. The notices are
-// expected in this order, others may come between; `PORT` stands for the broker's port, `*` for
-// any text.
+// expected in this order, others may come between; `PORT` stands for the broker's port.
 struct TConnectCase {
     const char* name;
     TBrokerConfig broker;
@@ -255,7 +226,7 @@ const TConnectCase kConnectCases[] = {
      false},
     {"tls_with_the_ca", {std::nullopt, true}, false, nullptr, true, {}, true},
     {"tls_with_the_system_store", {std::nullopt, true}, false, nullptr, false,
-     {"mqtt: cannot connect to 127.0.0.1:PORT: *certificate verify failed", "mqtt: retrying in 1 s",
+     {"certificate verify failed", "mqtt: retrying in 1 s",
       "certificate verify failed", "mqtt: retrying in 2 s"},
      false},
 };
@@ -267,7 +238,7 @@ void PrintTo(const TConnectCase& c, std::ostream* os) { *os << c.name; }
 TEST_P(MqttConnect, NoticesAndValues) {
     const TConnectCase& c = GetParam();
     TBroker broker(c.broker, !c.late);
-    TMqttSettings settings = Settings(broker);
+    TMqttSettings settings = Settings(broker.Port());
     if (c.password) {
         settings.User = kBrokerUser;
         settings.Password = c.password;

@@ -151,8 +151,6 @@ TEST(ZelhostMqtt, CommandsRunAndWaitTheirTurnAtMostOneOfAKind) {
         size_t queuedNotices;
         size_t ignoredNotices;
     } rows[] = {
-        {"0", {"update"}, 1, 0, 0, 0},
-        {"0", {"detect"}, 0, 1, 0, 0},
         {"0", {"xyz", "update"}, 1, 0, 0, 1},
         // The first update waits for the slow box processing messages: the rest arrive meanwhile.
         {"700", {"update", "update", "update", "detect", "detect", "xyz"}, 2, 1, 2, 1},

@@ -1,7 +1,7 @@
 // The bridge's names and payloads without a broker: topic levels for variable names (every name
-// its own level, decoded back by a plain reference decoder), node ids, command topics, and which
-// inputs count as bound. The discovery configs themselves are read from a real broker
-// (mqtt_run_test.cpp).
+// its own level, decoded back by a plain reference decoder, so no two names share one), node ids,
+// command topics, and which inputs count as bound. The discovery configs themselves are read from
+// a real broker (mqtt_run_test.cpp).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -58,32 +58,19 @@ TEST(MqttTopicLevel, EscapesTheSpecialBytesAndConvertsTheRest) {
         std::string name;  // Windows-1252
         std::string level;
     } cases[] = {
-        {"Temp", "Temp"},
         {"Temp/1", "Temp%2F1"},
-        {"50%", "50%25"},
         {"a+b#", "a%2Bb%23"},
         {"%2F", "%252F"},  // not "/" escaped: the '%' of a name is escaped itself
         {"Temp\xB0", "Temp\u00B0"},
         {"\x80", "\u20AC"},
-        {"\xFF", "\u00FF"},
-        {"T\x81", "T%81"},  // the unassigned bytes would all be U+FFFD
-        {"\x8D\x8F\x90\x9D", "%8D%8F%90%9D"},
-        {std::string("a\0b", 3), "a%00b"},
-        {"a\tb\x7F", "a%09b%7F"},
-        {"\x1F ", "%1F "},
+        {"\x81\x8D\x8F\x90\x9D", "%81%8D%8F%90%9D"},  // the unassigned bytes would all be U+FFFD
+        {std::string("a\0b\t\x7F\x1F ", 7), "a%00b%09%7F%1F "},
         {"$SYS", "$SYS"},  // '$' is special only at the start of a topic, and this is its third level
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TopicLevel(c.name), c.level) << c.level;
         EXPECT_EQ(Decode(c.level), c.name) << c.level;
     }
-}
-
-TEST(MqttTopicLevel, NamesThatNaiveReplacementWouldMergeStayApart) {
-    const std::pair<std::string, std::string> pairs[] = {
-        {"a/b", "a_b"}, {"a/b", "a%2Fb"}, {"\x81", "\x8D"}, {"a+", "a#"}, {"%", "%25"},
-    };
-    for (const auto& [a, b] : pairs) EXPECT_NE(TopicLevel(a), TopicLevel(b)) << a << " / " << b;
 }
 
 TEST(MqttTopicLevel, EveryByteAndRandomNamesDecodeBack) {
@@ -116,7 +103,6 @@ TEST(MqttNames, NodeIdsAndCommandTopics) {
     } cases[] = {
         {"home/zel/instance/1/command", 1},
         {"home/zel/instance/65535/command", 65535},
-        {"home/zel/instance/0/command", 0},
         {"home/zel/instance/65536/command", std::nullopt},
         {"home/zel/instance/01/command", std::nullopt},
         {"home/zel/instance/+1/command", std::nullopt},

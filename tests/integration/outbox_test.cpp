@@ -31,7 +31,6 @@ const TOutboxCase kOutboxCases[] = {
     {"others: every message in order", 10, "d=1 e=2 d=3 *", "w d=1 e=2 d=3"},
     {"retained and clears before the others", 10, "d=1 a:=2 -c e=3 *", "w a=2 c= d=1 e=3"},
     {"one wake per empty to pending", 10, "a:=1 * b:=2 c=3 T d:=4 *", "w a=1 w b=2 d=4 c=3"},
-    {"taken then put again is sent again", 10, "a:=1 T a:=2 *", "w a=1 w a=2"},
     {"not retained is not resent", 10, "d=x * R *", "w d=x"},
     {"retained resent, status first, then first-put order", 10, "v1:=1 v2:=2 s:=on d=x * v1:=3 R *",
      "w v1=1 v2=2 s=on d=x w s=on v1=3 v2=2"},

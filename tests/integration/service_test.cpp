@@ -141,13 +141,12 @@ TEST(ZelhostService, ThePackageHoldsTheProgramsTheServiceAndItsDependencies) {
     // A person's edits of the options survive an upgrade.
     EXPECT_EQ(RunProcess({DPKG_DEB_BIN, "-I", deb, "conffiles"}).Out, "/etc/default/zelhost\n");
     const std::string depends = RunProcess({DPKG_DEB_BIN, "-f", deb, "Depends"}).Out;
-    // From the libraries zelhost links (shlibdeps), and the maintainer script's adduser. For the
-    // lead: once zelhost links the MQTT client library, check for libmosquitto1 here as well.
+    // From the libraries zelhost links (shlibdeps), and the maintainer script's adduser.
     std::set<std::string> names;  // "adduser, libc6 (>= 2.34)" -> adduser, libc6
     std::istringstream items(depends);
     for (std::string item; std::getline(items >> std::ws, item, ',');)
         names.insert(item.substr(0, item.find_first_of(" \n")));
-    for (const char* package : {"adduser", "libc6", "libqt6core6", "libqt6widgets6", "libstdc++6"})
+    for (const char* package : {"adduser", "libc6", "libmosquitto1", "libqt6core6", "libqt6widgets6", "libstdc++6"})
         EXPECT_TRUE(names.contains(package)) << package << " missing from: " << depends;
 }
 
