@@ -299,7 +299,6 @@ TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
         const char* user;
         const char* password;  // "-": none; "!": an error with the rest of the text in it
     } cases[] = {
-        {"pw\n", nullptr, "u", "pw"},
         {"pw\n\n", nullptr, "u", "pw\n"},
         {"", nullptr, "u", ""},
         {"from file", "from variable", "u", "from file"},
