@@ -272,34 +272,32 @@ TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
 TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
     TTempDir dir;
     std::filesystem::create_directory(dir.File("folder"));
-    const struct {
-        const char *file, *variable;  // the file's contents ("@NAME": that entry of the folder), ZELHOST_MQTT_PASSWORD; null: none
-        const char *user, *password;  // "-": no password; "!": an error with the rest of the text in it
-    } cases[] = {
+    // the file's contents ("@NAME": that entry of the folder) | ZELHOST_MQTT_PASSWORD (null: none) | user |
+    // the password ("-": none; "!": an error with the rest of the text in it)
+    const char* cases[][4] = {
         {"pw\n\n", nullptr, "u", "pw\n"}, {"", nullptr, "u", ""}, {"from file", "from variable", "u", "from file"},
         {nullptr, "from variable", "u", "from variable"}, {nullptr, "", "u", "-"}, {nullptr, nullptr, "u", "-"},
         {nullptr, "from variable", "", "!the broker URL names no user"},
-        {"@missing", "from variable", "u", "!cannot read the MQTT password file "},
-        {"@folder", nullptr, "u", "!/folder: Is a directory"},
+        {"@missing", "from variable", "u", "!cannot read the MQTT password file "}, {"@folder", nullptr, "u", "!/folder: Is a directory"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [file, variable, user, password] : cases) {
         zelhost::TMqttOptions o;
-        o.User = c.user;
-        if (c.file) o.PasswordFile = dir.File(c.file[0] == '@' ? c.file + 1 : "password");
-        if (c.file && c.file[0] != '@') WriteFile(o.PasswordFile, c.file);
-        c.variable ? ::setenv("ZELHOST_MQTT_PASSWORD", c.variable, 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
+        o.User = user;
+        if (file) o.PasswordFile = dir.File(file[0] == '@' ? file + 1 : "password");
+        if (file && file[0] != '@') WriteFile(o.PasswordFile, file);
+        variable ? ::setenv("ZELHOST_MQTT_PASSWORD", variable, 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
         std::string result;
         try {
             result = zelhost::LoadMqttPassword(o).value_or("-");
         } catch (const zel::Exception& e) {
             result = std::string("!") + e.what();
         }
-        const std::string row = std::string(c.file ? c.file : "(no file)") + " / " + (c.variable ? c.variable : "(unset)");
-        if (c.password[0] == '!') {
-            EXPECT_NE(result.find(c.password + 1), std::string::npos) << row << ": " << result;
-            EXPECT_EQ(result.find("from "), std::string::npos) << row << ": never the password";
+        SCOPED_TRACE(std::string(file ? file : "(no file)") + " / " + (variable ? variable : "(unset)"));
+        if (password[0] == '!') {
+            EXPECT_NE(result.find(password + 1), std::string::npos) << result;
+            EXPECT_EQ(result.find("from "), std::string::npos) << "never the password: " << result;
         } else {
-            EXPECT_EQ(result, c.password) << row;
+            EXPECT_EQ(result, password);
         }
     }
     ::unsetenv("ZELHOST_MQTT_PASSWORD");

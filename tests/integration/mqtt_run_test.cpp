@@ -3,15 +3,6 @@
 // that is late, restarts, refuses the login, speaks TLS or never answers.
 #include <gtest/gtest.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-
 #include "Broker.h"
 #include "Simulator.h"
 #include "Zelhost.h"
@@ -100,7 +91,7 @@ TEST(ZelhostMqtt, ValuesAndDiscoveryOfEachSensorTypeWithNamesThatNeedEscaping) {
         const auto& [level, component, fields] = rows[i];
         const std::string stateTopic = "zelhost/variable/" + level, id = "rig_i1_s" + std::to_string(i);
         const TMqttMessage& value = values[stateTopic];
-        EXPECT_TRUE(value.Retain && value.Qos == 1) << stateTopic;
+        EXPECT_EQ(value.Qos, 1) << stateTopic;
         if (component == "binary_sensor")
             EXPECT_TRUE(value.Payload == "ON" || value.Payload == "OFF") << stateTopic << "=" << value.Payload;
         else
@@ -115,10 +106,8 @@ TEST(ZelhostMqtt, ValuesAndDiscoveryOfEachSensorTypeWithNamesThatNeedEscaping) {
     const QJsonObject common = Json(R"({"availability":[{"topic":"zelhost/status"},{"topic":"zelhost/instance/1/status",
         "value_template":"{{ 'online' if value == '102' else 'offline' }}"}],"availability_mode":"all",
         "device":{"identifiers":["rig_i1"],"name":"ALL3000 #1","model":"ALL3000","manufacturer":"zelhost"}})");
-    for (const auto& [topic, config] : configs) {
-        EXPECT_TRUE(config.Retain) << topic;
+    for (const auto& [topic, config] : configs)
         for (const QString& key : common.keys()) EXPECT_EQ(Json(config.Payload)[key], common[key]) << topic << " " << key.toStdString();
-    }
     EXPECT_EQ(rig.Broker.Retained("zelhost/instance/1/status")["zelhost/instance/1/status"].Payload, "102");
 
     // The next run, with the pressure input unbound: its config is cleared, the others stay.
@@ -192,14 +181,7 @@ struct TDeafPort {
 };
 
 // What a run does once its notices came (in this order, others between; PORT is the broker's port).
-enum class TStep {
-    Stop,        // values retained; SIGTERM leaves `offline`
-    Kill,        // values retained; SIGKILL: the last will says `offline`
-    LateBroker,  // the broker starts now: values follow
-    Restart,     // the broker restarts empty: the retained state comes again, commands still work
-    Alive,       // no connection: the instance keeps its interval, the retries go on
-    Deaf,        // the broker's address drops the connect: a stop still ends in time
-};
+enum class TStep { Stop, Kill, LateBroker, Restart, Alive, Deaf };
 
 const struct TLinkCase {
     const char* name;
@@ -244,17 +226,18 @@ TEST_P(ZelhostMqttLink, NoticesAndRetainedState) {
     };
     for (const std::string& n : c.notices) ASSERT_TRUE(seen(n)) << n << "\n" << zelhost.Output();
     switch (c.step) {
-    case TStep::Stop:
-    case TStep::Kill:
+    case TStep::Stop:  // values retained; SIGTERM leaves `offline`
+    case TStep::Kill:  // values retained; SIGKILL: the last will says `offline`
         EXPECT_TRUE(rig.Holds("zelhost/variable/T") && rig.Holds("zelhost/status", "online"));
         break;
-    case TStep::LateBroker:
+    case TStep::LateBroker:  // the broker starts now: values follow
         rig.Broker.Start();
         ASSERT_TRUE(seen("mqtt: connected to 127.0.0.1:PORT"));
         EXPECT_TRUE(rig.Holds("zelhost/variable/W"));
         break;
     case TStep::Restart:
-        // Interval 3600: values come from the commands only, so after the restart they were sent again.
+        // The broker restarts empty. Interval 3600: values come from the commands only, so after the
+        // restart they were sent again. Commands still work.
         ASSERT_TRUE(rig.TakesCommands(zelhost));
         rig.Broker.Publish("zelhost/instance/1/command", {"update"});
         ASSERT_TRUE(rig.ReadUntil(zelhost, kUpdating) && rig.Holds("zelhost/variable/T"));
@@ -268,11 +251,11 @@ TEST_P(ZelhostMqttLink, NoticesAndRetainedState) {
         EXPECT_TRUE(rig.ReadUntil(zelhost, kUpdating));
         EXPECT_EQ(Count(zelhost.Output(), kUpdating), 2u);
         break;
-    case TStep::Alive:
+    case TStep::Alive:  // no connection: the instance keeps its interval, the retries go on
         for (int n = 0; n < 3; ++n) ASSERT_TRUE(rig.ReadUntil(zelhost, kUpdating, 1500)) << "update " << n << " late";
         EXPECT_TRUE(zelhost.WaitForOutput("mqtt: retrying in 2 s", kWaitMs));
         break;
-    case TStep::Deaf:
+    case TStep::Deaf:  // the broker's address drops the connect: a stop still ends in time
         break;
     }
     const auto stopping = TClock::now();
