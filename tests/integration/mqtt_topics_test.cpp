@@ -68,8 +68,8 @@ TEST(MqttDiscovery, BoundInputsFollowTheModulesReadingOfTheType) {
         std::vector<TSettingsStore::TValue> values{{"Settings/IPAddress", "127.0.0.1"}};
         if (c.varName) values.push_back({"Settings/S3/VarName", c.varName});
         if (c.deviceType) values.push_back({"Settings/S3/DeviceType", c.deviceType});
-        auto inputs = BoundInputs(values);
-        ASSERT_EQ(inputs.size(), c.type ? 1u : 0u) << c.deviceType;
-        EXPECT_TRUE(!c.type || (inputs[0].Index == 3 && inputs[0].Type == c.type && inputs[0].Name == c.varName));
+        std::string bound;  // "index type name" of each
+        for (const TBoundInput& i : BoundInputs(values)) bound += std::to_string(i.Index) + " " + std::to_string(i.Type) + " " + i.Name;
+        EXPECT_EQ(bound, c.type ? "3 " + std::to_string(c.type) + " " + c.varName : "") << c.deviceType;
     }
 }

@@ -19,10 +19,9 @@ namespace {
 
 // The instances whose creation the run's readable output shows, in order.
 std::vector<int> CreatedInstances(const std::string& out) {
-    std::vector<int> ids;
     static const std::regex created(R"(ALL3000 #(\d+): Interface Create)");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), created); it != std::sregex_iterator(); ++it)
-        ids.push_back(std::stoi((*it)[1]));
+    std::vector<int> ids;
+    for (std::sregex_iterator it(out.begin(), out.end(), created), end; it != end; ++it) ids.push_back(std::stoi((*it)[1]));
     return ids;
 }
 
