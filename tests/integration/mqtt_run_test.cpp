@@ -13,6 +13,8 @@ using TClock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kWaitMs = 10000;
+// For a zelhost built with the thread sanitizer; ignored otherwise.
+const int kQtSuppressions = ::setenv("TSAN_OPTIONS", "suppressions=" ZEL_QT_TSAN_SUPPRESSIONS, 0);
 const std::string kUpdating = R"("text":"Updating...")";
 
 struct TBridgeRig {
