@@ -60,8 +60,9 @@ public:
             WriteFile(FDir.File("mosquitto.conf"), conf + "listener " + std::to_string(FPort) + " 127.0.0.1\n" + tls);
             FProcess = std::make_unique<TChildProcess>(std::vector<std::string>{MOSQUITTO_BIN, "-c", FDir.File("mosquitto.conf")});
             std::string log;
-            for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); std::chrono::steady_clock::now() < end &&
-                 (log = ReadFile(FDir.File("broker.log"))).find(" running") == std::string::npos && log.find("in use") == std::string::npos;)
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while ((log = ReadFile(FDir.File("broker.log"))).find(" running") == std::string::npos &&
+                   log.find("in use") == std::string::npos && std::chrono::steady_clock::now() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (log.find(" running") != std::string::npos) {
                 FStarted = true;
@@ -119,7 +120,8 @@ private:
         int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        sockaddr* address = reinterpret_cast<sockaddr*>(&a);
+        if (s < 0 || ::bind(s, address, len) != 0 || ::getsockname(s, address, &len) != 0)
             throw std::runtime_error("no free port");
         ::close(s);
         return ntohs(a.sin_port);

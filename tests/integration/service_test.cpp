@@ -51,7 +51,8 @@ TEST(ZelhostService, EveryInstanceOfTheStoreRunsAndAnEmptyStoreIsAClearError) {
         std::vector<std::string> args = {"run", "--module", Module, "--store", store, "--seconds", "0", "--kernel-state", "0"};
         args.insert(args.end(), c.instance.begin(), c.instance.end());
         auto r = Zel(args);
-        const std::string row = (c.store ? "\"" + c.store->substr(0, 6) + "\"" : "no file") + (c.instance.empty() ? "" : " " + c.instance.back());
+        const std::string row =
+            (c.store ? "\"" + c.store->substr(0, 6) + "\"" : "no file") + (c.instance.empty() ? "" : " " + c.instance.back());
         EXPECT_EQ(r.ExitCode, c.created.empty() ? 1 : 0) << row << "\n" << r.Err;
         EXPECT_EQ(CreatedInstances(r.Out), c.created) << row;
         if (c.created.empty()) {
