@@ -12,7 +12,6 @@
 
 namespace zeltest {
 
-// The simulated box on a free port of 127.0.0.1, stopped with the test.
 class TSimulator {
 public:
     explicit TSimulator(std::vector<std::string> args = {}) {
@@ -33,16 +32,15 @@ private:
 // with inputs bound as "name:type".
 inline std::string BoxStore(const TTempDir& dir, const std::string& address, const std::vector<std::string>& bindings,
                             int instance = 1, int interval = 1) {
-    std::string store = dir.File("store.xml");
-    std::vector<std::string> args = {"set", "--store", store, "--instance", std::to_string(instance),
+    std::vector<std::string> args = {"set", "--store", dir.File("store.xml"), "--instance", std::to_string(instance),
                                      "Settings/IPAddress=" + address, "Settings/Interval=" + std::to_string(interval)};
     for (size_t i = 0; i < bindings.size(); ++i) {
-        size_t colon = bindings[i].find(':');
+        const size_t colon = bindings[i].find(':');
         args.push_back("Settings/S" + std::to_string(i) + "/VarName=" + bindings[i].substr(0, colon));
         args.push_back("Settings/S" + std::to_string(i) + "/DeviceType=" + bindings[i].substr(colon + 1));
     }
     EXPECT_EQ(Zel(args).ExitCode, 0);
-    return store;
+    return dir.File("store.xml");
 }
 
 }  // namespace zeltest

@@ -204,19 +204,15 @@ TEST(ZelhostCommandLine, ModuleThatCannotBeLoadedIsAClearError) {
 TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
     TTempDir dir;
     const std::string s = dir.File("store.xml");
-    // Each row: what follows `run --store S` (or a whole command line, for another command), and
-    // a fragment of the message.
+    // What follows `run --store S` (or a whole command line) | a fragment of the message
     std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"},
-        {{"--mqtt", "mqtt://"}, "the host is empty"},
+        {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"}, {{"--mqtt", "mqtt://"}, "the host is empty"},
         {{"--mqtt", "mqtt://h:0"}, "the port is not a number from 1 to 65535"},
         {{"--mqtt", "mqtt://h:1:2"}, "the port is not a number from 1 to 65535"},
-        {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"},
+        {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"}, {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
         {{"--mqtt", "mqtt://u:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
         {{"--mqtt", "mqtt://h/u:secret@x"}, "nothing may follow host:port"},
-        {{"--mqtt", "mqtt://@h"}, "the user name before @ is empty"},
-        {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
-        {{"--mqtt", "mqtt://[::1"}, "has no ]"},
+        {{"--mqtt", "mqtt://@h"}, "the user name before @ is empty"}, {{"--mqtt", "mqtt://[::1"}, "has no ]"},
         {{"--mqtt", "mqtt://[fe80::1%eth0]"}, "not an IPv6 address"},
         {{"--mqtt-prefix", "x"}, "--mqtt-prefix goes with --mqtt URL"},
         {{"--mqtt-discovery"}, "--mqtt-discovery goes with --mqtt URL"},
@@ -225,108 +221,83 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
         {{"--mqtt", "mqtt://h", "--mqtt-client-id", "a\x01"}, "the client id is not UTF-8 text without control"},
         {{"--mqtt", "mqtt://h", "--mqtt", "mqtt://g"}, "--mqtt is given twice"},
         {{"--mqtt", "mqtt://h", "--mqtt-discovery", ""}, "--mqtt-discovery: the topic prefix is empty"},
-        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"},
-         "unknown option \"--mqtt\" for page"},
+        {{"page", "--module", Module, "--store", s, "--instance", "1", "--mqtt", "mqtt://h"}, "unknown option \"--mqtt\" for page"},
         {{"set", "--store", s, "--instance", "1", "--mqtt-prefix", "p", "A/B=1"}, "unknown option"},
     };
     // Both prefixes follow the rules of a topic's first levels.
-    for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"}) {
-        const std::pair<std::string, std::string> prefixes[] = {
-            {"a/+/b", "wildcards"}, {"a//b", "level is empty"}, {"$x", "belong to the broker"},
-            {"a\tb", "without control bytes"}, {"a\xc2\x85", "without control bytes"},  // a C1 control
-            {"a\xc0\xaf", "not UTF-8"},  // an overlong '/'
-            {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"},
-        };
-        for (const auto& [prefix, message] : prefixes)
+    for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"})
+        for (const auto& [prefix, message] : std::initializer_list<std::pair<std::string, std::string>>{
+                 {"a/+/b", "wildcards"}, {"a//b", "level is empty"}, {"$x", "belong to the broker"},
+                 {"a\tb", "without control bytes"}, {"a\xc2\x85", "without control bytes"},  // a C1 control
+                 {"a\xc0\xaf", "not UTF-8"}, {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"}})  // an overlong '/'
             cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
-    }
-
-    for (const auto& [tail, message] : cases) {
-        std::vector<std::string> args = tail;
-        if (tail.front().starts_with("--")) args.insert(args.begin(), {"run", "--store", s});
+    for (auto [args, message] : cases) {
+        if (args.front().starts_with("--")) args.insert(args.begin(), {"run", "--store", s});
         auto r = Zel(args);
         const std::string shown = Joined(args).substr(0, 200);
         EXPECT_EQ(r.ExitCode, 2) << shown << "\n" << r.Err;
         EXPECT_NE(r.Err.find(message), std::string::npos) << shown << "\n" << r.Err;
         EXPECT_NE(r.Err.find("usage:"), std::string::npos) << shown;
-        // A mistyped URL is never repeated: it may hold the password.
-        EXPECT_EQ(r.Err.find("secret"), std::string::npos) << shown;
+        EXPECT_EQ(r.Err.find("secret"), std::string::npos) << shown << ": a mistyped URL may hold the password";
         EXPECT_EQ(r.Out, "") << shown;
     }
     EXPECT_TRUE(dir.Entries().empty()) << "bad arguments touch no store";
 }
 
 TEST(ZelhostCommandLine, MqttOptionsInTheirFormsFillTheFields) {
-    // Every field, in the order of TMqttOptions, the empty ones left out.
-    auto shown = [](const zelhost::TMqttOptions& o) {
-        std::string s = std::string(o.Tls ? "mqtts " : "mqtt ") + o.User + "@" + o.Host + ":" + std::to_string(o.Port) +
-                        " prefix=" + o.Prefix;
-        for (const auto& [name, value] : {std::pair{" id=", o.ClientId}, {" ca=", o.CaFile}, {" pw=", o.PasswordFile}})
-            if (!value.empty()) s += name + value;
-        return o.DiscoveryPrefix ? s + " discovery=" + *o.DiscoveryPrefix : s;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // after `run --store s.xml` | the fields, "|" between
+        {{"--mqtt", "mqtt://h"}, "mqtt @h:1883 zelhost||||-"},
+        {{"--mqtt", "MQTT://u@broker.home:1884"}, "mqtt u@broker.home:1884 zelhost||||-"},
+        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, "mqtts u@b@10.0.0.2:1 zelhost||||-"},
+        {{"--mqtt", "mqtt://[::1]:65535"}, "mqtt @::1:65535 zelhost||||-"},
+        {{"--mqtt", "mqtt://my_box-1.local:0080"}, "mqtt @my_box-1.local:80 zelhost||||-"},
+        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/\xe2\x82\xac/a$b"}, "mqtt @h:1883 home/\xe2\x82\xac/a$b||||-"},
+        {{"--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}, "mqtt @h:1883 zelhost||||homeassistant"},
+        {{"--mqtt", "mqtts://u@h", "--mqtt-client-id", "pi kitchen", "--mqtt-cafile", "ca.pem", "--mqtt-password-file", "pw"},
+         "mqtts u@h:8883 zelhost|pi kitchen|ca.pem|pw|-"},
     };
-    const std::pair<std::vector<std::string>, std::string> cases[] = {  // after `run --store s.xml`
-        {{"--mqtt", "mqtt://h"}, "mqtt @h:1883 prefix=zelhost"},
-        {{"--mqtt", "MQTT://u@broker.home:1884"}, "mqtt u@broker.home:1884 prefix=zelhost"},
-        {{"--mqtt", "mQtTs://u@b@10.0.0.2:1"}, "mqtts u@b@10.0.0.2:1 prefix=zelhost"},
-        {{"--mqtt", "mqtt://[::1]:65535"}, "mqtt @::1:65535 prefix=zelhost"},
-        {{"--mqtt", "mqtt://my_box-1.local:0080"}, "mqtt @my_box-1.local:80 prefix=zelhost"},
-        {{"--mqtt", "mqtt://h", "--mqtt-prefix", "home/\xe2\x82\xac/a$b"}, "mqtt @h:1883 prefix=home/\xe2\x82\xac/a$b"},
-        {{"--mqtt", "mqtt://h", "--mqtt-discovery"}, "mqtt @h:1883 prefix=zelhost discovery=homeassistant"},
-        {{"--mqtt", "mqtts://u@h", "--mqtt-client-id", "pi kitchen", "--mqtt-cafile", "ca.pem",
-          "--mqtt-password-file", "pw"},
-         "mqtts u@h:8883 prefix=zelhost id=pi kitchen ca=ca.pem pw=pw"},
-    };
-    for (const auto& [tail, expected] : cases) {
-        std::vector<std::string> args = {"run", "--store", "s.xml"};
-        args.insert(args.end(), tail.begin(), tail.end());
+    for (auto [args, expected] : cases) {
+        args.insert(args.begin(), {"run", "--store", "s.xml"});
         const zelhost::TCommandLine cl = zelhost::ParseCommandLine(args);
         ASSERT_TRUE(cl.Run.Mqtt) << Joined(args);
-        EXPECT_EQ(shown(*cl.Run.Mqtt), expected) << Joined(args);
+        const zelhost::TMqttOptions& o = *cl.Run.Mqtt;
+        EXPECT_EQ(std::string(o.Tls ? "mqtts " : "mqtt ") + o.User + "@" + o.Host + ":" + std::to_string(o.Port) + " " +
+                      o.Prefix + "|" + o.ClientId + "|" + o.CaFile + "|" + o.PasswordFile + "|" + o.DiscoveryPrefix.value_or("-"),
+                  expected) << Joined(args);
+        EXPECT_EQ(cl.Run.Json, args.back() == "--jsonl") << "an option is not taken for the discovery prefix";
     }
     EXPECT_FALSE(zelhost::ParseCommandLine({"run", "--store", "s.xml"}).Run.Mqtt);
-    // The discovery prefix is optional: a following option is not taken for it.
-    EXPECT_TRUE(
-        zelhost::ParseCommandLine({"run", "--store", "s", "--mqtt", "mqtt://h", "--mqtt-discovery", "--jsonl"}).Run.Json);
 }
 
 TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
     TTempDir dir;
     std::filesystem::create_directory(dir.File("folder"));
-    const struct {
-        const char* file;      // the password file's contents; "@NAME": that entry of the folder; null: no file
-        const char* variable;  // ZELHOST_MQTT_PASSWORD; null: not set
-        const char* user;
-        const char* password;  // "-": none; "!": an error with the rest of the text in it
-    } cases[] = {
-        {"pw\n\n", nullptr, "u", "pw\n"},
-        {"", nullptr, "u", ""},
-        {"from file", "from variable", "u", "from file"},
-        {nullptr, "from variable", "u", "from variable"},
-        {nullptr, "", "u", "-"},
-        {nullptr, nullptr, "u", "-"},
+    // the file's contents ("@NAME": that entry of the folder) | ZELHOST_MQTT_PASSWORD (null: none) | user |
+    // the password ("-": none; "!": an error with the rest of the text in it)
+    const char* cases[][4] = {
+        {"pw\n\n", nullptr, "u", "pw\n"}, {"", nullptr, "u", ""}, {"from file", "from variable", "u", "from file"},
+        {nullptr, "from variable", "u", "from variable"}, {nullptr, "", "u", "-"}, {nullptr, nullptr, "u", "-"},
         {nullptr, "from variable", "", "!the broker URL names no user"},
-        {"@missing", "from variable", "u", "!cannot read the MQTT password file "},
-        {"@folder", nullptr, "u", "!/folder: Is a directory"},
+        {"@missing", "from variable", "u", "!cannot read the MQTT password file "}, {"@folder", nullptr, "u", "!/folder: Is a directory"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [file, variable, user, password] : cases) {
         zelhost::TMqttOptions o;
-        o.User = c.user;
-        if (c.file) o.PasswordFile = dir.File(c.file[0] == '@' ? c.file + 1 : "password");
-        if (c.file && c.file[0] != '@') WriteFile(o.PasswordFile, c.file);
-        c.variable ? ::setenv("ZELHOST_MQTT_PASSWORD", c.variable, 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
+        o.User = user;
+        if (file) o.PasswordFile = dir.File(file[0] == '@' ? file + 1 : "password");
+        if (file && file[0] != '@') WriteFile(o.PasswordFile, file);
+        variable ? ::setenv("ZELHOST_MQTT_PASSWORD", variable, 1) : ::unsetenv("ZELHOST_MQTT_PASSWORD");
         std::string result;
         try {
             result = zelhost::LoadMqttPassword(o).value_or("-");
         } catch (const zel::Exception& e) {
             result = std::string("!") + e.what();
         }
-        const std::string row = std::string(c.file ? c.file : "(no file)") + " / " + (c.variable ? c.variable : "(unset)");
-        if (c.password[0] == '!') {
-            EXPECT_NE(result.find(c.password + 1), std::string::npos) << row << ": " << result;
-            EXPECT_EQ(result.find("from "), std::string::npos) << row << ": never the password";
+        SCOPED_TRACE(std::string(file ? file : "(no file)") + " / " + (variable ? variable : "(unset)"));
+        if (password[0] == '!') {
+            EXPECT_NE(result.find(password + 1), std::string::npos) << result;
+            EXPECT_EQ(result.find("from "), std::string::npos) << "never the password: " << result;
         } else {
-            EXPECT_EQ(result, c.password) << row;
+            EXPECT_EQ(result, password);
         }
     }
     ::unsetenv("ZELHOST_MQTT_PASSWORD");
