@@ -100,12 +100,12 @@ public:
         }
         return retained;
     }
-    // Publishes each line as one QoS 1 message, not retained, in order.
-    void Publish(const std::string& topic, const std::vector<std::string>& lines) const {
+    // Publishes each line `repeat` times as QoS 1 messages, not retained, in order.
+    void Publish(const std::string& topic, const std::vector<std::string>& lines, int repeat = 1) const {
         // One client per line: a child's stdin is /dev/null, so mosquitto_pub -l has nothing to read.
         for (const std::string& line : lines) {
             std::vector<std::string> args = ClientArgs(MOSQUITTO_PUB_BIN);
-            args.insert(args.end(), {"-t", topic, "-m", line});
+            args.insert(args.end(), {"-t", topic, "-m", line, "--repeat", std::to_string(repeat)});
             Run(args);
         }
     }

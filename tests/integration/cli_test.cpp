@@ -209,6 +209,7 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
         {{"--mqtt", "mqtt://h\x01"}, "a control byte or a blank"}, {{"--mqtt", "mqtt://"}, "the host is empty"},
         {{"--mqtt", "mqtt://h:0"}, "the port is not a number from 1 to 65535"},
         {{"--mqtt", "mqtt://h:1:2"}, "the port is not a number from 1 to 65535"},
+        {{"--mqtt", "mqtt://h:65536"}, "the port is not a number from 1 to 65535"},
         {{"--mqtt", "ws://u:secret@h"}, "unknown scheme"}, {{"--mqtt", "mqtt://h*st"}, "the host is not a name"},
         {{"--mqtt", "mqtt://u:secret@h"}, "the password goes in ZELHOST_MQTT_PASSWORD or --mqtt-password-file"},
         {{"--mqtt", "mqtt://h/u:secret@x"}, "nothing may follow host:port"},
@@ -227,7 +228,7 @@ TEST(ZelhostCommandLine, MqttOptionsOutsideTheirFormsAreUsageErrors) {
     // Both prefixes follow the rules of a topic's first levels.
     for (const char* option : {"--mqtt-prefix", "--mqtt-discovery"})
         for (const auto& [prefix, message] : std::initializer_list<std::pair<std::string, std::string>>{
-                 {"a/+/b", "wildcards"}, {"a//b", "level is empty"}, {"$x", "belong to the broker"},
+                 {"a/+/b", "wildcards"}, {"a//b", "level is empty"}, {"a/", "level is empty"}, {"$x", "belong to the broker"},
                  {"a\tb", "without control bytes"}, {"a\xc2\x85", "without control bytes"},  // a C1 control
                  {"a\xc0\xaf", "not UTF-8"}, {std::string(32 * 1024 + 1, 'p'), "longer than 32 KiB"}})  // an overlong '/'
             cases.push_back({{"--mqtt", "mqtt://h", option, prefix}, message});
@@ -275,7 +276,7 @@ TEST(ZelhostCommandLine, TheMqttPasswordComesFromItsFileOrTheEnvironment) {
     // the file's contents ("@NAME": that entry of the folder) | ZELHOST_MQTT_PASSWORD (null: none) | user |
     // the password ("-": none; "!": an error with the rest of the text in it)
     const char* cases[][4] = {
-        {"pw\n\n", nullptr, "u", "pw\n"}, {"", nullptr, "u", ""}, {"from file", "from variable", "u", "from file"},
+        {"pw\n\n", nullptr, "u", "pw\n"}, {"pw\r\n", nullptr, "u", "pw"}, {"", nullptr, "u", ""}, {"from file", "from variable", "u", "from file"},
         {nullptr, "from variable", "u", "from variable"}, {nullptr, "", "u", "-"}, {nullptr, nullptr, "u", "-"},
         {nullptr, "from variable", "", "!the broker URL names no user"},
         {"@missing", "from variable", "u", "!cannot read the MQTT password file "}, {"@folder", nullptr, "u", "!/folder: Is a directory"},

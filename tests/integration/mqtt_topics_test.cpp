@@ -52,6 +52,7 @@ TEST(MqttNames, NodeIdsCommandTopicsAndLogLines) {
     const std::pair<const char*, std::optional<uint16_t>> cases[] = {
         {"home/zel/instance/1/command", 1},  {"home/zel/instance/65535/command", 65535},
         {"home/zel/instance/65536/command", {}}, {"home/zel/instance/01/command", {}}, {"home/zel/instance/command", {}},
+        {"home/zel/instance//command", {}},
         {"home/zel/instance/1/status", {}},  {"other/instance/1/command", {}}, {"home/zel/instance/1/x/command", {}},
     };
     for (const auto& [topic, instance] : cases) EXPECT_EQ(TTopics("home/zel").CommandInstance(topic), instance) << topic;
