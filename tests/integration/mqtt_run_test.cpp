@@ -232,11 +232,15 @@ TEST_P(ZelhostMqttLink, NoticesAndRetainedState) {
     };
     for (const std::string& n : c.notices) ASSERT_TRUE(seen(n)) << n << "\n" << zelhost.Output();
     switch (c.step) {
-    case TStep::Burst:  // more messages than the link keeps in flight, then as Stop
+    case TStep::Burst: {  // more messages than the link keeps in flight, then as Stop
         ASSERT_TRUE(rig.TakesCommands(zelhost));
         rig.Broker.Publish("zelhost/instance/1/command", {"xyz"}, 64);
+        const auto burst = TClock::now();
         for (int n = 0; n < 64; ++n) ASSERT_TRUE(rig.ReadUntil(zelhost, R"(command \"xyz\" ignored)")) << n;
+        // Taken together (about 0.1 s), not one or a few per round of the link (2.5 s).
+        EXPECT_LT(TClock::now() - burst, std::chrono::seconds(1));
         [[fallthrough]];
+    }
     case TStep::Stop:  // values retained; SIGTERM leaves `offline`
     case TStep::Kill:  // values retained; SIGKILL: the last will says `offline`
         EXPECT_TRUE(rig.Holds("zelhost/variable/T") && rig.Holds("zelhost/status", "online"));

@@ -43,6 +43,8 @@ constexpr int kMaxInFlight = 64;
 // wake-up carries several updates and their acknowledgements: each wake-up of the thread costs
 // about as much CPU as the messages of one update themselves.
 constexpr auto kGather = std::chrono::milliseconds(100);
+// Calls to read per round: a flood of incoming messages cannot keep a round from sending.
+constexpr int kMaxReadsPerRound = 1000;
 
 int MsUntil(TClock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
@@ -106,6 +108,7 @@ struct TMqttLink::TState {
     void Run();
     bool Session();
     int Pump(int timeoutMs);
+    int ReadAll();
     int Send();
     void SubscribeNew();
     void Finish();
@@ -133,10 +136,22 @@ int TMqttLink::TState::Pump(int timeoutMs) {
     }
     if (auto notice = Outbox.TakeNotice()) Notice(*notice);
     if (fds[0].revents & (POLLIN | POLLERR | POLLHUP))
-        if (int rc = mosquitto_loop_read(Mosq, 1); rc != MOSQ_ERR_SUCCESS) return rc;
+        if (int rc = ReadAll(); rc != MOSQ_ERR_SUCCESS) return rc;
     if (mosquitto_want_write(Mosq))
         if (int rc = mosquitto_loop_write(Mosq, 1); rc != MOSQ_ERR_SUCCESS) return rc;
     return mosquitto_loop_misc(Mosq);
+}
+
+// The library reads only as many packets per call as it has messages in flight, and one when it
+// has none: a burst of commands would take one round each. Its last read, on a drained socket,
+// leaves EAGAIN.
+int TMqttLink::TState::ReadAll() {
+    for (int i = 0; i < kMaxReadsPerRound; ++i) {
+        errno = 0;
+        if (int rc = mosquitto_loop_read(Mosq, 1); rc != MOSQ_ERR_SUCCESS) return rc;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    }
+    return MOSQ_ERR_SUCCESS;
 }
 
 int TMqttLink::TState::Send() {
