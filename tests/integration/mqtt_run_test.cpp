@@ -132,9 +132,8 @@ TEST(ZelhostMqtt, CommandsRunAndWaitTheirTurnAtMostOneOfAKind) {
         std::vector<std::string> commands;
         size_t updates, detections, queuedNotices, ignoredNotices;
     } rows[] = {
-        {"0", {"xyz", "update"}, 1, 0, 0, 1},
         // The first update waits for the slow box processing messages: the rest arrive meanwhile.
-        {"700", {"update", "update", "update", "detect", "detect", "xyz"}, 2, 1, 2, 1},
+        {"1500", {"update", "update", "update", "detect", "detect", "xyz"}, 2, 1, 2, 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.commands.size());
@@ -145,7 +144,9 @@ TEST(ZelhostMqtt, CommandsRunAndWaitTheirTurnAtMostOneOfAKind) {
         TChildProcess zelhost(rig.Run({"--mqtt-discovery"}));
         ASSERT_TRUE(rig.TakesCommands(zelhost));
         const size_t from = zelhost.Output().size();
-        rig.Broker.Publish("zelhost/instance/1/command", row.commands);
+        rig.Broker.Publish("zelhost/instance/1/command", {row.commands.front()});
+        ASSERT_TRUE(rig.ReadUntil(zelhost, kUpdating));
+        rig.Broker.Publish("zelhost/instance/1/command", {row.commands.begin() + 1, row.commands.end()});
         // The last command to finish says so.
         const std::string last = row.detections ? "sensors detected and saved" : kUpdating;
         for (size_t n = row.detections ? row.detections : row.updates; n > 0; --n) ASSERT_TRUE(rig.ReadUntil(zelhost, last));
@@ -164,6 +165,20 @@ TEST(ZelhostMqtt, CommandsRunAndWaitTheirTurnAtMostOneOfAKind) {
             EXPECT_TRUE(rig.Broker.Retained("homeassistant/#").contains("homeassistant/binary_sensor/rig/i1_s3/config"));
         }
     }
+    // A burst read at once, before any of it ran: each command runs or is reported queued already.
+    TSimulator box({"--delay", "1500"});
+    TBridgeRig rig;
+    BoxStore(rig.Dir, box.Address(), {"A:0"}, 1, 3600);
+    TChildProcess zelhost(rig.Run({}));
+    ASSERT_TRUE(rig.TakesCommands(zelhost));
+    rig.Broker.Publish("zelhost/instance/1/command", {"update"}, 20);
+    size_t updates = 0, queued = 0;
+    for (std::string line; updates + queued < 20 && zelhost.NextLine(line, kWaitMs);) {
+        updates += line.find(kUpdating) != std::string::npos;
+        queued += line.find("is already queued") != std::string::npos;
+    }
+    EXPECT_EQ(updates + queued, 20u);
+    EXPECT_LE(updates, 2u);
 }
 
 namespace {

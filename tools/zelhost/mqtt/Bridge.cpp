@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -62,11 +63,20 @@ public:
             FDiscovery.emplace(TDiscoveryNames{*options.DiscoveryPrefix, NodeId(settings.ClientId), FTopics});
         TMqttLink::THooks hooks;
         hooks.Notice = [&events = FContext.Events](std::string_view text) { events.Notice(text); };
-        // Commands run on the main thread, where the module lives.
+        // Commands run on the main thread, where the module lives. They wait in an inbox of ours,
+        // not as a post each: posts already waiting are not delivered while a running command
+        // handles messages, so a burst that came at once would run command by command.
         hooks.Message = [this, alive = FAlive](std::string topic, std::string payload) {
-            FContext.Toolkit.Post([this, alive, topic = std::move(topic), payload = std::move(payload)] {
-                if (*alive) OnCommand(topic, payload);
-            });
+            bool first;
+            {
+                std::lock_guard lock(FInboxLock);
+                first = FInbox.empty();
+                FInbox.emplace_back(std::move(topic), std::move(payload));
+            }
+            if (first)
+                FContext.Toolkit.Post([this, alive] {
+                    if (*alive) TakeCommands();
+                });
         };
         FLink = std::make_unique<TMqttLink>(std::move(settings), std::move(hooks));
         FContext.Events.SetListener(this);
@@ -178,7 +188,26 @@ private:
         }
     }
 
-    void OnCommand(const std::string& topic, const std::string& payload) {
+    void TakeCommands() {
+        std::vector<std::pair<std::string, std::string>> batch;
+        {
+            std::lock_guard lock(FInboxLock);
+            batch.swap(FInbox);
+        }
+        for (const auto& [topic, payload] : batch) Accept(topic, payload);
+        // Both commands process messages while they run, so later commands arrive inside them:
+        // those wait in the queue for the running one, which then runs them in turn.
+        if (FRunning) return;
+        FRunning = true;
+        while (!FQueue.empty() && !FReleasing) {
+            auto [next, nextKind] = FQueue.front();
+            FQueue.pop_front();
+            RunCommand(next, nextKind);
+        }
+        FRunning = false;
+    }
+
+    void Accept(const std::string& topic, const std::string& payload) {
         std::optional<uint16_t> id = FTopics.CommandInstance(topic);
         if (FReleasing || !id) return;
         const std::string who = "mqtt: instance " + std::to_string(*id) + ": ";
@@ -200,16 +229,6 @@ private:
             return;
         }
         FQueue.emplace_back(*id, kind);
-        // Both commands process messages while they run, so later commands arrive inside them:
-        // those wait in the queue for the running one, which then runs them in turn.
-        if (FRunning) return;
-        FRunning = true;
-        while (!FQueue.empty() && !FReleasing) {
-            auto [next, nextKind] = FQueue.front();
-            FQueue.pop_front();
-            RunCommand(next, nextKind);
-        }
-        FRunning = false;
     }
 
     void RunCommand(uint16_t id, TCommandKind kind) {
@@ -246,6 +265,8 @@ private:
     std::optional<TDiscoveryNames> FDiscovery;
     // Guards commands posted to the main thread that run after the bridge is gone.
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    std::mutex FInboxLock;
+    std::vector<std::pair<std::string, std::string>> FInbox;  // topic, payload; from the link's thread
     std::map<std::string, std::string, std::less<>> FVariableTopics;
     std::map<uint16_t, zel::IZELModule*> FInstances;
     // At most one of each kind per instance, in arrival order.
